@@ -1,0 +1,109 @@
+// Prints what one read-and-apply of the settings costs, beside the floor that no reader
+// can go below: opening, reading and closing the same file.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "settings/PickupSettings.h"
+#include "settings/SettingsFile.h"
+
+#ifdef _WIN32
+#include "settings/ApplyPickupSettings.h"
+#include "support/HostImage.h"
+#endif
+
+namespace {
+
+// Every key, comment lines and CR LF line ends: about 2.5 KB.
+std::string RepresentativeFile() {
+    std::string text = "; Glimmerward pickup appearance\r\n; values use a point as decimal separator\r\n\r\n";
+    text += "; the weapon circles around a pickup\r\n";
+    const char* floats[] = {
+        "WeaponCircles_ScaleX = 2.0", "WeaponCircles_ScaleY = -2.0", "WeaponCircles_Distance = 40.0",
+        "WeaponCircles_OuterSize = 0.76", "WeaponCircles_AlphaPlus = 22.0", "WeaponCircles_AlphaMinus = -22.0",
+        "; the pickup itself", "PickupSize = 1.2", "TurnSpeed = 0.0030566407",
+        "; text shown at pickups", "TextDistance = 14.0", "TextMoveY = 0.7", "TextAlpha = 255.0",
+        "; effects", "EffectStrength = 1.5", "EffectDistance = 65.0", "Size2DFX = -0.5", "Distance2DFX = 50.0",
+    };
+    for (const char* line : floats) text.append(line).append("\r\n");
+    text += "\r\n; colours: red green blue alpha, then the effect scale\r\n";
+    for (int n = 0; n < 44; ++n) {
+        char line[64];
+        std::snprintf(line, sizeof line, "PickupColor_%d = %d %d %d 0 1.0\r\n", n, 97 + n, 194 - n, 247 - 2 * n);
+        text += line;
+    }
+    return text;
+}
+
+using Clock = std::chrono::steady_clock;
+
+template <class Body>
+double MicrosecondsPerRun(int runs, Body&& body) {
+    const auto start = Clock::now();
+    for (int i = 0; i < runs; ++i) body();
+    return std::chrono::duration<double, std::micro>(Clock::now() - start).count() / runs;
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+#ifdef _WIN32
+void ApplyOnce(const char* path) { ApplyPickupSettings(path); }
+const char* const Platform = "Windows (under Wine)";
+#else
+// The same reading and forming; the stores land in an ordinary buffer instead of the host.
+std::vector<unsigned char> hostData(Host::DataEnd - Host::DataBegin);
+void ApplyOnce(const char* path) {
+    WritePickupSettings(ReadSettingsFile(path), [](HostAddress address, const void* bytes, std::size_t size) {
+        std::memcpy(&hostData[address - Host::DataBegin], bytes, size);
+    });
+}
+const char* const Platform = "native";
+#endif
+
+}  // namespace
+
+int main(int argc, char** argv) {
+#ifdef _WIN32
+    if (!HostImage::Covers(Host::DataBegin, Host::DataEnd - Host::DataBegin)) {
+        std::fprintf(stderr, "the benchmark's image does not cover the host's data\n");
+        return 1;
+    }
+#endif
+    const int runs = argc > 1 ? std::atoi(argv[1]) : 200;
+    const int rounds = argc > 2 ? std::atoi(argv[2]) : 15;
+
+    const auto folder = std::filesystem::temp_directory_path() / "glimmerward-bench";
+    std::filesystem::create_directories(folder);
+    const std::string file = (folder / "Glimmerward.ini").string();
+    const std::string missing = (folder / "missing.ini").string();
+    const std::string text = RepresentativeFile();
+    std::ofstream(file, std::ios::binary) << text;
+
+    std::vector<double> apply, noFile, floor, ratio;
+    for (int round = 0; round < rounds + 1; ++round) {
+        const double a = MicrosecondsPerRun(runs, [&] { ApplyOnce(file.c_str()); });
+        const double n = MicrosecondsPerRun(runs, [&] { ApplyOnce(missing.c_str()); });
+        const double f = MicrosecondsPerRun(runs, [&] { ReadWholeFile(file.c_str()); });
+        if (round == 0) continue;  // warm-up
+        apply.push_back(a);
+        noFile.push_back(n);
+        floor.push_back(f);
+        ratio.push_back(a / f);
+    }
+    std::printf("settings read-and-apply, %s: median of %d rounds of %d runs, per run\n", Platform, rounds, runs);
+    std::printf("  apply, representative file (%zu bytes, %zu keys): %8.2f us\n", text.size(),
+                ReadSettingsFile(file.c_str()).size(), Median(apply));
+    std::printf("  apply, no file:                                  %8.2f us\n", Median(noFile));
+    std::printf("  floor: open, read and close the same file:       %8.2f us\n", Median(floor));
+    std::printf("  ratio apply / floor (median of per-round ratios): %7.2f\n", Median(ratio));
+    std::filesystem::remove_all(folder);
+    return 0;
+}

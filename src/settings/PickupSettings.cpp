@@ -1,0 +1,79 @@
+#include "settings/PickupSettings.h"
+
+#include <optional>
+
+#include "settings/NumberScan.h"
+
+namespace {
+
+struct DefaultColorRange {
+    int last;  // the range runs from the previous range's end through this entry
+    std::array<std::uint8_t, 3> rgb;
+};
+
+constexpr std::array<DefaultColorRange, 17> DefaultColors{{
+    {1, {128, 128, 128}},
+    {11, {97, 194, 247}},
+    {16, {27, 89, 130}},
+    {18, {149, 194, 24}},
+    {21, {45, 155, 90}},
+    {25, {255, 227, 79}},
+    {27, {254, 137, 0}},
+    {29, {249, 131, 215}},
+    {33, {164, 40, 178}},
+    {36, {69, 69, 69}},
+    {37, {255, 100, 100}},
+    {38, {128, 255, 128}},
+    {39, {100, 100, 255}},
+    {40, {255, 255, 100}},
+    {41, {255, 100, 100}},
+    {42, {100, 255, 100}},
+    {43, {255, 255, 255}},
+}};
+static_assert(DefaultColors.back().last == Host::Pickup::ColorEntryCount - 1);
+
+}  // namespace
+
+PickupColorEntry DefaultPickupColor(int n) {
+    for (const DefaultColorRange& range : DefaultColors) {
+        if (n <= range.last) return {{range.rgb[0], range.rgb[1], range.rgb[2], 0}, 1.0f};
+    }
+    return {{255, 255, 255, 0}, 1.0f};
+}
+
+PickupColorEntry ScanPickupColor(std::string_view value) {
+    PickupColorEntry entry{{0, 0, 0, 0}, 1.0f};
+    std::size_t at = 0;
+    for (std::uint8_t& channel : entry.channels) {
+        const auto number = ScanIntField(value, at);
+        if (!number) return entry;
+        channel = static_cast<std::uint8_t>(static_cast<std::uint32_t>(number->value));
+        at = number->end;
+    }
+    if (const auto number = ScanFloatField(value, at)) entry.value = number->value;
+    return entry;
+}
+
+PickupColorTable PickupColorSettings(const SettingsMap& settings) {
+    std::array<std::optional<std::string_view>, Host::Pickup::ColorEntryCount> values;
+
+    // The colour keys sort together: one walk over them finds every entry's value, where
+    // a lookup per entry would search the whole map 44 times.
+    constexpr std::string_view prefix = "PickupColor_";
+    for (auto at = settings.lowerBound(prefix); at != settings.end() && at->first.starts_with(prefix); ++at) {
+        const std::string_view number = std::string_view(at->first).substr(prefix.size());
+        // Only n as "%d" writes it: digits, no sign, no leading zero.
+        const bool digits = !number.empty() && number.size() <= 2 &&
+                            number.find_first_not_of("0123456789") == std::string_view::npos;
+        if (!digits || (number.size() > 1 && number[0] == '0')) continue;
+        const int n = number.size() == 1 ? number[0] - '0' : (number[0] - '0') * 10 + (number[1] - '0');
+        if (n < Host::Pickup::ColorEntryCount) values[static_cast<std::size_t>(n)] = at->second;
+    }
+
+    PickupColorTable table;
+    for (int n = 0; n < Host::Pickup::ColorEntryCount; ++n) {
+        const auto& value = values[static_cast<std::size_t>(n)];
+        table[static_cast<std::size_t>(n)] = value ? ScanPickupColor(*value) : DefaultPickupColor(n);
+    }
+    return table;
+}

@@ -1,0 +1,74 @@
+// The pickup appearance settings: which keys the settings file may hold, their built-in
+// defaults, and where in the host each value goes.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "host/HostGame.h"
+#include "settings/SettingsFile.h"
+
+// One record of the host's colour table, as laid out in the host's memory.
+struct PickupColorEntry {
+    std::array<std::uint8_t, 4> channels;
+    float value;
+};
+static_assert(sizeof(PickupColorEntry) == Host::Pickup::ColorEntrySize);
+static_assert(offsetof(PickupColorEntry, value) == 4);
+
+struct FloatSetting {
+    const char* key;
+    float defaultValue;
+    HostAddress address;
+};
+
+inline constexpr std::array<FloatSetting, 15> FloatSettings{{
+    {"WeaponCircles_ScaleX", 2.0f, Host::Pickup::WeaponCirclesScaleX},
+    {"WeaponCircles_ScaleY", -2.0f, Host::Pickup::WeaponCirclesScaleY},
+    {"WeaponCircles_Distance", 40.0f, Host::Pickup::WeaponCirclesDistance},
+    {"WeaponCircles_OuterSize", 0.76f, Host::Pickup::WeaponCirclesOuterSize},
+    {"WeaponCircles_AlphaPlus", 22.0f, Host::Pickup::WeaponCirclesAlphaPlus},
+    {"WeaponCircles_AlphaMinus", -22.0f, Host::Pickup::WeaponCirclesAlphaMinus},
+    {"PickupSize", 1.2f, Host::Pickup::Size},
+    {"TurnSpeed", 0.0030566407f, Host::Pickup::TurnSpeed},
+    {"TextDistance", 14.0f, Host::Pickup::TextDistance},
+    {"TextMoveY", 0.7f, Host::Pickup::TextMoveY},
+    {"TextAlpha", 255.0f, Host::Pickup::TextAlpha},
+    {"EffectStrength", 1.5f, Host::Pickup::EffectStrength},
+    {"EffectDistance", 65.0f, Host::Pickup::EffectDistance},
+    {"Size2DFX", -0.5f, Host::Pickup::Size2DFX},
+    {"Distance2DFX", 50.0f, Host::Pickup::Distance2DFX},
+}};
+
+// Entry n's built-in colour, used when "PickupColor_<n>" is absent.
+PickupColorEntry DefaultPickupColor(int n);
+
+using PickupColorTable = std::array<PickupColorEntry, Host::Pickup::ColorEntryCount>;
+
+// The colour table as the settings give it: entry n from the value of "PickupColor_<n>"
+// (n in decimal without leading zeros) scanned as "%d %d %d %d %f", or entry n's
+// built-in default when that key is absent.
+PickupColorTable PickupColorSettings(const SettingsMap& settings);
+
+// Scans one colour value as "%d %d %d %d %f" into an entry preset to 0, 0, 0, 0 and 1.0.
+PickupColorEntry ScanPickupColor(std::string_view value);
+
+constexpr HostAddress PickupColorAddress(int n) {
+    return Host::Pickup::ColorTable + static_cast<HostAddress>(n) * Host::Pickup::ColorEntrySize;
+}
+
+// Every float setting, then every colour entry, handed to `store(address, bytes, size)`
+// in that order: a value the settings lack gets its built-in default.
+template <class Store>
+void WritePickupSettings(const SettingsMap& settings, Store&& store) {
+    for (const FloatSetting& setting : FloatSettings) {
+        const float value = GetFloatSetting(settings, setting.key, setting.defaultValue);
+        store(setting.address, &value, sizeof value);
+    }
+    const PickupColorTable colors = PickupColorSettings(settings);
+    for (int n = 0; n < Host::Pickup::ColorEntryCount; ++n) {
+        store(PickupColorAddress(n), &colors[static_cast<std::size_t>(n)], sizeof(PickupColorEntry));
+    }
+}

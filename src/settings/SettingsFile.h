@@ -1,0 +1,73 @@
+// The settings file: plain "key = value" lines, no sections, "#" and ";" comments.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <memory_resource>
+#include <optional>
+#include <string_view>
+
+// A file's bytes as they stand on disk, read whole.
+struct FileBytes {
+    std::unique_ptr<char[]> data;
+    std::size_t size = 0;
+
+    std::string_view view() const { return {data.get(), size}; }
+};
+
+// An ordered map from key to value, both the file's bytes as they stand. Keys compare
+// exactly, byte by byte as unsigned values; a later entry with the same key replaces the
+// earlier one. The map keeps the file's bytes, and its keys and values are views of them;
+// its nodes live in an arena of its own, so that parsing allocates nothing per entry.
+class SettingsMap {
+public:
+    // Byte by byte as unsigned values, a prefix first. Inline and a word at a time, since
+    // many keys share long prefixes ("PickupColor_", "WeaponCircles_").
+    struct KeyOrder {
+        using is_transparent = void;
+        bool operator()(std::string_view a, std::string_view b) const noexcept;
+    };
+    using Entries = std::pmr::map<std::string_view, std::string_view, KeyOrder>;
+
+    // Parses a settings file's raw bytes, text-mode translation included (see
+    // ReadSettingsFile). Each line is handled in pieces of at most 255 bytes, as a
+    // 256-byte line buffer reads it.
+    explicit SettingsMap(FileBytes fileBytes);
+    SettingsMap(SettingsMap&&) noexcept = default;
+    SettingsMap& operator=(SettingsMap&&) = delete;  // nodes cannot change arenas
+
+    // The value under exactly `key`, if there is one.
+    std::optional<std::string_view> lookup(std::string_view key) const;
+
+    // The first entry whose key does not sort before `key`.
+    Entries::const_iterator lowerBound(std::string_view key) const { return entries.lower_bound(key); }
+    Entries::const_iterator begin() const { return entries.begin(); }
+    Entries::const_iterator end() const { return entries.end(); }
+    std::size_t size() const { return entries.size(); }
+    bool empty() const { return entries.empty(); }
+
+private:
+    void parseLine(std::string_view line);
+
+    FileBytes bytes;  // what the keys and values view
+    std::unique_ptr<std::pmr::monotonic_buffer_resource> arena;  // outlives `entries`
+    Entries entries;
+};
+
+// Opens, reads and closes the file at `path` in one go; no bytes when it cannot be opened
+// or read, and what came before a read error otherwise.
+FileBytes ReadWholeFile(const char* path);
+
+// Reads the whole file at `path` as the C runtime's text mode would present it (CR LF as
+// LF, a lone CR kept, Ctrl-Z ending the file) and parses it. A file that cannot be
+// opened or read, or a folder, gives an empty map. Nothing is reported.
+SettingsMap ReadSettingsFile(const char* path);
+
+// Parses a copy of a settings file's raw bytes, as SettingsMap does.
+SettingsMap ParseSettingsText(std::string_view fileBytes);
+
+// The value under `key` converted as atof does ("." as decimal point whatever the
+// locale), narrowed to float; `defaultValue` when the key is absent, 0 when the value is
+// no number.
+float GetFloatSetting(const SettingsMap& settings, const char* key, float defaultValue);

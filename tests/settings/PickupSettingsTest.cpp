@@ -1,0 +1,119 @@
+#include "settings/PickupSettings.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "support/PickupExpectations.h"
+
+namespace {
+
+namespace Expect = PickupExpectations;
+
+// The host's data range in an ordinary buffer, filled with a pattern that no write makes.
+class FakeHostData {
+public:
+    FakeHostData() : bytes(Host::DataEnd - Host::DataBegin, 0xCC) {}
+
+    void store(HostAddress address, const void* source, std::size_t size) {
+        ASSERT_GE(address, Host::DataBegin);
+        ASSERT_LE(address + size, Host::DataEnd);
+        std::memcpy(&bytes[address - Host::DataBegin], source, size);
+        ++stores;
+    }
+
+    std::uint32_t floatBits(HostAddress address) const {
+        std::uint32_t bits;
+        std::memcpy(&bits, &bytes[address - Host::DataBegin], 4);
+        return bits;
+    }
+
+    Expect::ColorTable colorTable() const {
+        Expect::ColorTable table;
+        std::memcpy(table.data(), &bytes[Host::Pickup::ColorTable - Host::DataBegin], table.size());
+        return table;
+    }
+
+    int stores = 0;
+
+private:
+    std::vector<std::uint8_t> bytes;
+};
+
+FakeHostData Written(std::string_view settingsText) {
+    FakeHostData host;
+    WritePickupSettings(ParseSettingsText(settingsText), [&](HostAddress a, const void* b, std::size_t n) { host.store(a, b, n); });
+    return host;
+}
+
+TEST(PickupSettings, WritesEveryDefaultWhenTheSettingsAreEmpty) {
+    const FakeHostData host = Written("");
+    EXPECT_EQ(15 + 44, host.stores);
+    for (const auto& expected : Expect::DefaultFloats) {
+        EXPECT_EQ(expected.bits, host.floatBits(expected.address)) << std::hex << expected.address;
+    }
+    EXPECT_EQ(Expect::DefaultColorTable(), host.colorTable());
+}
+
+TEST(PickupSettings, TakesPresentValuesAndDefaultsForTheRest) {
+    const FakeHostData host = Written(
+        "PickupSize = 3\n"
+        "TurnSpeed = 0,01\n"
+        "TextAlpha =\n"
+        "WeaponCircles_AlphaMinus = -1e400\n"
+        "PickupColor_5 = 255 0 0 255 2.0\n"
+        "PickupColor_43 = 1 2 3\n"
+        "PickupColor_05 = 9 9 9 9 9\n"
+        "PickupColor_44 = 9 9 9 9 9\n"
+        "pickupcolor_6 = 9 9 9 9 9\n"
+        "PickupColor_-0 = 9 9 9 9 9\n"
+        "PickupColor_+7 = 9 9 9 9 9\n"
+        "PickupColor_7x = 9 9 9 9 9\n"
+        "PickupColor_ = 9 9 9 9 9\n"
+        "PickupColor_100 = 9 9 9 9 9\n");
+    EXPECT_EQ(std::bit_cast<std::uint32_t>(3.0f), host.floatBits(Host::Pickup::Size));
+    EXPECT_EQ(0u, host.floatBits(Host::Pickup::TurnSpeed));
+    EXPECT_EQ(0u, host.floatBits(Host::Pickup::TextAlpha));
+    EXPECT_EQ(0xFF800000u, host.floatBits(Host::Pickup::WeaponCirclesAlphaMinus));
+    EXPECT_EQ(0x40000000u, host.floatBits(Host::Pickup::WeaponCirclesScaleX));  // absent: default
+
+    Expect::ColorTable expected = Expect::DefaultColorTable();
+    Expect::SetEntry(expected, 5, "FF0000FF", 2.0f);
+    Expect::SetEntry(expected, 43, "01020300", 1.0f);
+    EXPECT_EQ(expected, host.colorTable());
+}
+
+struct ColorCase {
+    const char* value;
+    const char* channels;
+    float number;
+};
+
+TEST(PickupColor, ScansFourChannelsAndAFloatAsScanfWould) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const ColorCase cases[] = {
+        {"255 0 0 255 2.0", "FF0000FF", 2.0f},
+        {"255 0 0", "FF000000", 1.0f},
+        {"300 -1 256 0 0.5", "2CFF0000", 0.5f},
+        {"255,0,0,255", "FF000000", 1.0f},
+        {"red", "00000000", 1.0f},
+        {"", "00000000", 1.0f},
+        {"  1\t2   3 4 -inf trailing", "01020304", -inf},
+        {"1 2 3 4 1e", "01020304", 1.0f},
+        {"1 2 3 4 2,5", "01020304", 2.0f},
+        {"1 2 3 4 0x1p-2", "01020304", 0.25f},
+        {"1 2 x 4 5", "01020000", 1.0f},
+        {"1000000000001 -1000000000001 4294967551 0 3", "01FFFF00", 3.0f},
+    };
+    for (const ColorCase& c : cases) {
+        const PickupColorEntry entry = ScanPickupColor(c.value);
+        std::array<std::uint8_t, 8> bytes;
+        std::memcpy(bytes.data(), &entry, 8);
+        EXPECT_EQ(Expect::Entry(c.channels, c.number), bytes) << '"' << c.value << '"';
+    }
+}
+
+}  // namespace

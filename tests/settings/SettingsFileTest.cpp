@@ -1,0 +1,121 @@
+#include "settings/SettingsFile.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/TempFolder.h"
+
+namespace {
+
+using Entries = std::vector<std::pair<std::string, std::string>>;
+
+Entries EntriesOf(const SettingsMap& settings) {
+    Entries entries;
+    for (const auto& [key, value] : settings) entries.emplace_back(key, value);
+    return entries;
+}
+
+struct ParseCase {
+    const char* name;
+    std::string text;
+    Entries expected;
+};
+
+TEST(SettingsText, ParsesEachLineAsTheFormatSays) {
+    const ParseCase cases[] = {
+        {"blanks around key and value", " \t PickupSize \t= \t1.5 \t\n", {{"PickupSize", "1.5"}}},
+        {"comment text after the value stays", "PickupSize=1.5 ; bigger\n", {{"PickupSize", "1.5 ; bigger"}}},
+        {"empty value", "PickupSize =\n", {{"PickupSize", ""}}},
+        {"empty key", "=5\n", {{"", "5"}}},
+        {"first equals sign splits", "a=b=c\n", {{"a", "b=c"}}},
+        {"keys are case-sensitive", "pickupsize = 2\nPickupSize = 3\n", {{"PickupSize", "3"}, {"pickupsize", "2"}}},
+        {"sections mean nothing", "[Pickups]\nx=1\n[Other]\nx=2\n", {{"x", "2"}}},
+        {"comments after blanks", "# PickupSize = 3\n  ; PickupSize = 3\n\t#x=1\n", {}},
+        {"lines without an equals sign", "just words\n\n   \n", {}},
+        {"inner blanks and marks in keys", "a b#c;[d] = v\n", {{"a b#c;[d]", "v"}}},
+        {"only blanks and tabs are trimmed", "\vkey\v=\v1\v\n", {{"\vkey\v", "\v1\v"}}},
+        {"trailing CRs of a value go", "a=1\r\r\r\n", {{"a", "1"}}},
+        {"a lone CR inside a value stays", "a=1\r2\n", {{"a", "1\r2"}}},
+        {"a CR before the equals sign stays in the key", "a\r=1\n", {{"a\r", "1"}}},
+        {"no line end at the end of the text", "a=1", {{"a", "1"}}},
+        {"the last duplicate wins", "a=1\nb=2\na=3\n", {{"a", "3"}, {"b", "2"}}},
+        {"Ctrl-Z ends the file", "a=1\nb=2\x1A\nc=3\n", {{"a", "1"}, {"b", "2"}}},
+        {"a NUL ends the line's text", std::string("a=1\0junk=9\nb=2\n", 15), {{"a", "1"}, {"b", "2"}}},
+        {"a byte-order mark joins the first key", "\xEF\xBB\xBFPickupSize=3\n", {{"\xEF\xBB\xBFPickupSize", "3"}}},
+        {"a byte-order mark hides a comment", "\xEF\xBB\xBF# a=1\n", {{"\xEF\xBB\xBF# a", "1"}}},
+        {"empty text", "", {}},
+    };
+    for (const ParseCase& c : cases) {
+        EXPECT_EQ(c.expected, EntriesOf(ParseSettingsText(c.text))) << c.name;
+    }
+}
+
+TEST(SettingsText, CrLfAndLfLineEndsGiveTheSameMap) {
+    const std::string lf = "# pickups\nPickupSize = 1.5\n\n[x]\nTurnSpeed=0.01 \nPickupColor_5 = 1 2 3 4 5\n";
+    std::string crlf;
+    for (char c : lf) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    EXPECT_EQ(EntriesOf(ParseSettingsText(lf)), EntriesOf(ParseSettingsText(crlf)));
+    EXPECT_EQ(3u, ParseSettingsText(crlf).size());
+}
+
+TEST(SettingsText, ReadsALongLineInPiecesOf255Bytes) {
+    // 300 bytes before the LF: the first 255 form one entry, the remaining 45 another.
+    const std::string head = "key=" + std::string(251, 'v');
+    const std::string tail = "tail=" + std::string(40, 't');
+    ASSERT_EQ(255u, head.size());
+    ASSERT_EQ(45u, tail.size());
+    const SettingsMap settings = ParseSettingsText(head + tail + "\n");
+    EXPECT_EQ((Entries{{"key", std::string(251, 'v')}, {"tail", std::string(40, 't')}}), EntriesOf(settings));
+}
+
+TEST(SettingsText, CountsBytesAfterANulTowardsThePiece) {
+    // The NUL ends the first piece's text, but the piece still spans 255 bytes.
+    std::string text = std::string("k=v\0", 4) + std::string(251, 'z') + "x=y\n";
+    EXPECT_EQ((Entries{{"k", "v"}, {"x", "y"}}), EntriesOf(ParseSettingsText(text)));
+}
+
+TEST(SettingsText, CountsACrLfPairAsOneByteOfThePiece) {
+    // 254 bytes and CR LF fit one piece once translated; the next line stands on its own.
+    const std::string line = "k=" + std::string(252, 'v');
+    EXPECT_EQ((Entries{{"k", std::string(252, 'v')}, {"n", "1"}}), EntriesOf(ParseSettingsText(line + "\r\nn=1\r\n")));
+}
+
+TEST(SettingsFile, ReadsARealFile) {
+    TempFolder folder;
+    const auto file = folder.write("Glimmerward.ini", "PickupSize = 1.5\r\n; note\r\nTurnSpeed=0.01\r\n");
+    EXPECT_EQ((Entries{{"PickupSize", "1.5"}, {"TurnSpeed", "0.01"}}), EntriesOf(ReadSettingsFile(file.string().c_str())));
+}
+
+TEST(SettingsFile, ReadsAFileLargerThanOneBuffer) {
+    TempFolder folder;
+    std::string text;
+    while (text.size() < 40000) text += "; a comment line that pads the file out\n";
+    const auto file = folder.write("big.ini", text + "last = 7\n");
+    EXPECT_EQ((Entries{{"last", "7"}}), EntriesOf(ReadSettingsFile(file.string().c_str())));
+}
+
+TEST(SettingsFile, GivesAnEmptyMapForWhatCannotBeRead) {
+    TempFolder folder;
+    std::filesystem::create_directories(folder.path() / "Glimmerward.ini");
+    const auto empty = folder.write("empty.ini", "");
+    for (const auto& path : {folder.path() / "missing.ini", folder.path() / "Glimmerward.ini", empty}) {
+        EXPECT_TRUE(ReadSettingsFile(path.string().c_str()).empty()) << path;
+    }
+}
+
+TEST(FloatSetting, ConvertsTheValueOrGivesTheDefault) {
+    const SettingsMap settings = ParseSettingsText(
+        "PickupSize = 1.5 ; bigger\nTurnSpeed = 0,01\nTextAlpha =\nEffectStrength = big\nSize2DFX = -0x1p-1\n");
+    EXPECT_EQ(1.5f, GetFloatSetting(settings, "PickupSize", 9.0f));
+    EXPECT_EQ(0.0f, GetFloatSetting(settings, "TurnSpeed", 9.0f));
+    EXPECT_EQ(0.0f, GetFloatSetting(settings, "TextAlpha", 9.0f));
+    EXPECT_EQ(0.0f, GetFloatSetting(settings, "EffectStrength", 9.0f));
+    EXPECT_EQ(-0.5f, GetFloatSetting(settings, "Size2DFX", 9.0f));
+    EXPECT_EQ(9.0f, GetFloatSetting(settings, "pickupsize", 9.0f));
+    EXPECT_EQ(9.0f, GetFloatSetting(settings, "Absent", 9.0f));
+}
+
+}  // namespace
