@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -48,7 +49,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckNumbers(text);
 
     const SettingsMap settings = ParseSettingsText(text);
+    std::optional<std::string_view> previous;
     for (const auto& [key, value] : settings) {
+        Check(!previous || *previous < key, "keys out of byte order");  // string_view compares as unsigned bytes
+        previous = key;
         Check(key.find_first_of(std::string_view("\n\0", 2)) == std::string::npos, "line end or NUL in a key");
         Check(key.empty() || (key.front() != ' ' && key.front() != '\t'), "leading blank in a key");
         Check(key.empty() || (key.back() != ' ' && key.back() != '\t'), "trailing blank in a key");

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <charconv>
 #include <limits>
+#include <iterator>
 #include <system_error>
+#include <type_traits>
 
 namespace {
 
@@ -159,6 +161,30 @@ bool Overflows(std::string_view body, bool hex) {
     return power > 0;
 }
 
+// Clinger's fast path for the plain decimals that settings mostly hold ("1.0", "0.5",
+// "255"): a mantissa of at most 7 digits and a power of ten up to 10^10 are both exact
+// floats, so one division gives the correctly rounded result. Empty for other forms.
+std::optional<float> PlainDecimalToFloat(std::string_view body) {
+    static constexpr float PowersOfTen[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+    std::uint32_t mantissa = 0;
+    int digits = 0;
+    int scale = 0;
+    bool afterPoint = false;
+    for (const char c : body) {
+        if (c == '.') {
+            afterPoint = true;
+            continue;
+        }
+        if (!IsDigit(c)) return std::nullopt;  // an exponent: left to the general conversion
+        if (afterPoint) --scale;
+        if (mantissa == 0 && c == '0') continue;
+        if (++digits > 7) return std::nullopt;
+        mantissa = mantissa * 10 + std::uint32_t(c - '0');
+    }
+    if (-scale >= static_cast<int>(std::size(PowersOfTen))) return std::nullopt;
+    return static_cast<float>(mantissa) / PowersOfTen[-scale];
+}
+
 template <class T>
 T ConvertToken(std::string_view text, const FloatToken& token) {
     T magnitude = 0;
@@ -175,6 +201,12 @@ T ConvertToken(std::string_view text, const FloatToken& token) {
         case FloatForm::Hex: {
             const bool hex = token.form == FloatForm::Hex;
             const std::string_view body = text.substr(token.bodyBegin, token.validEnd - token.bodyBegin);
+            if constexpr (std::is_same_v<T, float>) {
+                if (const auto plain = hex ? std::nullopt : PlainDecimalToFloat(body)) {
+                    magnitude = *plain;
+                    break;
+                }
+            }
             const auto result = std::from_chars(body.data(), body.data() + body.size(), magnitude,
                                                 hex ? std::chars_format::hex : std::chars_format::general);
             if (result.ec == std::errc::result_out_of_range) {

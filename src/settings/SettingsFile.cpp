@@ -14,12 +14,33 @@ namespace {
 constexpr std::size_t LinePieceLimit = 255;
 constexpr char CtrlZ = '\x1A';
 
+// The first byte in [from, to) equal to `a` or `b`, or `to`. A machine word at a time,
+// since a settings line is mostly bytes that are neither.
+std::size_t FindEither(const char* text, std::size_t from, std::size_t to, char a, char b) {
+    using Word = std::uintptr_t;
+    static_assert(std::endian::native == std::endian::little, "the first match is the lowest byte");
+    constexpr Word Ones = ~Word{0} / 0xFF;
+    constexpr Word Highs = Ones * 0x80;
+    const Word wordA = Ones * static_cast<unsigned char>(a);
+    const Word wordB = Ones * static_cast<unsigned char>(b);
+    std::size_t i = from;
+    for (; i + sizeof(Word) <= to; i += sizeof(Word)) {
+        Word word;
+        std::memcpy(&word, text + i, sizeof word);
+        const Word xa = word ^ wordA;
+        const Word xb = word ^ wordB;
+        // A zero byte of xa or xb is a match; the lowest flagged byte is always a true one.
+        const Word flagged = (((xa - Ones) & ~xa) | ((xb - Ones) & ~xb)) & Highs;
+        if (flagged != 0) return i + static_cast<std::size_t>(std::countr_zero(flagged)) / 8;
+    }
+    while (i < to && text[i] != a && text[i] != b) ++i;
+    return i;
+}
+
 constexpr bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-std::string_view TrimTrailing(std::string_view text, std::string_view trimmed) {
-    const std::size_t last = text.find_last_not_of(trimmed);
-    return text.substr(0, last == std::string_view::npos ? 0 : last + 1);
-}
+// What a value loses at its end: blanks and line-end characters.
+constexpr bool IsValueTrailer(char c) { return IsBlank(c) || c == '\r' || c == '\n'; }
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -28,58 +49,67 @@ struct FileCloser {
 }  // namespace
 
 bool SettingsMap::KeyOrder::operator()(std::string_view a, std::string_view b) const noexcept {
+    static_assert(std::endian::native == std::endian::little);
     const std::size_t common = std::min(a.size(), b.size());
-    std::size_t i = 0;
-    if constexpr (std::endian::native == std::endian::little) {
+    if (common >= 8) {
         // Read big-endian, eight bytes compare as one unsigned number, in the same order.
-        for (; i + 8 <= common; i += 8) {
-            std::uint64_t x, y;
-            std::memcpy(&x, a.data() + i, 8);
-            std::memcpy(&y, b.data() + i, 8);
-            if (x != y) return __builtin_bswap64(x) < __builtin_bswap64(y);
+        // The last word overlaps bytes already found equal, which cannot change the order.
+        const auto wordAt = [](std::string_view text, std::size_t at) {
+            std::uint64_t word;
+            std::memcpy(&word, text.data() + at, 8);
+            return __builtin_bswap64(word);
+        };
+        for (std::size_t i = 0;; i += 8) {
+            const std::size_t at = std::min(i, common - 8);
+            const std::uint64_t x = wordAt(a, at);
+            const std::uint64_t y = wordAt(b, at);
+            if (x != y) return x < y;
+            if (at == common - 8) break;
         }
-    }
-    for (; i < common; ++i) {
-        if (a[i] != b[i]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[i]);
+    } else {
+        for (std::size_t i = 0; i < common; ++i) {
+            if (a[i] != b[i]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[i]);
+        }
     }
     return a.size() < b.size();
 }
 
 SettingsMap::SettingsMap(FileBytes fileBytes)
     : bytes(std::move(fileBytes)),
-      // A node takes about twice the bytes of a short line.
-      arena(std::make_unique<std::pmr::monotonic_buffer_resource>(bytes.size * 2 + 256)),
-      entries(arena.get()) {
-    const std::string_view all = bytes.view();
-    const std::string_view text = all.substr(0, all.find(CtrlZ));
+      arena(bytes.data.get() + bytes.size, bytes.capacity - bytes.size),
+      entries(&arena) {
+    const char* const text = bytes.data.get();
+    const std::size_t size = FindEither(text, 0, bytes.size, CtrlZ, CtrlZ);
 
-    // The pieces are cut as the translated stream would be, where a CR LF pair is one LF.
-    // That CR only ever stands right before the LF that ends a line, and a value's
-    // trailing CRs are removed anyway, so each piece is parsed in place from the raw bytes.
+    // Pieces are cut as in the translated stream, where a CR LF pair is one LF: that CR
+    // only stands right before the LF that ends a line, and a value's trailing CRs are
+    // removed anyway, so each piece is parsed in place from the raw bytes.
     std::size_t at = 0;
-    std::size_t lf = text.find('\n');
-    while (at < text.size()) {
-        if (lf != std::string_view::npos && lf < at) lf = text.find('\n', at);  // once a line, not a piece
-        std::size_t end = lf == std::string_view::npos ? text.size() : lf + 1;
-        const bool crlf = lf != std::string_view::npos && lf > at && text[lf - 1] == '\r';
-        if (end - at - (crlf ? 1 : 0) > LinePieceLimit) end = at + LinePieceLimit;
-        const std::string_view piece = text.substr(at, end - at);
-        parseLine(piece.substr(0, piece.find('\0')));  // a NUL ends the line's text
+    while (at < size) {
+        const std::size_t limit = std::min(size, at + LinePieceLimit);
+        const std::size_t stop = FindEither(text, at, limit, '\n', '\0');  // a NUL ends the text, not the piece
+        const std::size_t lf = stop < limit && text[stop] == '\n' ? stop : FindEither(text, stop, limit, '\n', '\n');
+        std::size_t end = lf < limit ? lf + 1 : limit;
+        if (lf == limit && end < size && text[end - 1] == '\r' && text[end] == '\n') ++end;
+        const std::size_t equals = FindEither(text, at, stop, '=', '=');
+        if (equals < stop) parseEntry(std::string_view(text + at, stop - at), equals - at);
         at = end;
     }
 }
 
-void SettingsMap::parseLine(std::string_view line) {
+void SettingsMap::parseEntry(std::string_view line, std::size_t equals) {
     std::size_t start = 0;
-    while (start < line.size() && IsBlank(line[start])) ++start;
-    if (start == line.size() || line[start] == '\n' || line[start] == '#' || line[start] == ';') return;
-    const std::size_t equals = line.find('=', start);
-    if (equals == std::string_view::npos) return;
+    while (IsBlank(line[start])) ++start;  // stops at the "=" at the latest
+    if (line[start] == '#' || line[start] == ';') return;
 
-    const std::string_view key = TrimTrailing(line.substr(start, equals - start), " \t");
+    std::size_t keyEnd = equals;
+    while (keyEnd > start && IsBlank(line[keyEnd - 1])) --keyEnd;
     std::size_t valueStart = equals + 1;
     while (valueStart < line.size() && IsBlank(line[valueStart])) ++valueStart;
-    const std::string_view value = TrimTrailing(line.substr(valueStart), " \t\r\n");
+    std::size_t valueEnd = line.size();
+    while (valueEnd > valueStart && IsValueTrailer(line[valueEnd - 1])) --valueEnd;
+    const std::string_view key = line.substr(start, keyEnd - start);
+    const std::string_view value = line.substr(valueStart, valueEnd - valueStart);
 
     const auto at = entries.lower_bound(key);
     if (at != entries.end() && at->first == key) {
@@ -96,7 +126,9 @@ std::optional<std::string_view> SettingsMap::lookup(std::string_view key) const 
 }
 
 SettingsMap ParseSettingsText(std::string_view fileBytes) {
-    FileBytes copy{std::make_unique_for_overwrite<char[]>(fileBytes.size()), fileBytes.size()};
+    // Room behind the text for the nodes: a node takes about twice the bytes of a short line.
+    const std::size_t capacity = fileBytes.size() * 3 + 256;
+    FileBytes copy{std::make_unique_for_overwrite<char[]>(capacity), fileBytes.size(), capacity};
     std::copy(fileBytes.begin(), fileBytes.end(), copy.data.get());
     return SettingsMap(std::move(copy));
 }
@@ -107,15 +139,14 @@ FileBytes ReadWholeFile(const char* path) {
     std::setvbuf(file.get(), nullptr, _IONBF, 0);  // reads go straight into our buffer
 
     // One read takes a file of ordinary size whole; a larger one grows the buffer.
-    std::size_t capacity = 8192;
-    FileBytes bytes{std::make_unique_for_overwrite<char[]>(capacity)};
+    FileBytes bytes{std::make_unique_for_overwrite<char[]>(8192), 0, 8192};
     for (;;) {
-        bytes.size += std::fread(bytes.data.get() + bytes.size, 1, capacity - bytes.size, file.get());
-        if (bytes.size < capacity) return bytes;
-        auto larger = std::make_unique_for_overwrite<char[]>(capacity * 2);
+        bytes.size += std::fread(bytes.data.get() + bytes.size, 1, bytes.capacity - bytes.size, file.get());
+        if (bytes.size < bytes.capacity) return bytes;
+        auto larger = std::make_unique_for_overwrite<char[]>(bytes.capacity * 2);
         std::copy_n(bytes.data.get(), bytes.size, larger.get());
         bytes.data = std::move(larger);
-        capacity *= 2;
+        bytes.capacity *= 2;
     }
 }
 

@@ -8,18 +8,21 @@
 #include <optional>
 #include <string_view>
 
-// A file's bytes as they stand on disk, read whole.
+// A file's bytes as they stand on disk, read whole, in a buffer that may be larger.
 struct FileBytes {
     std::unique_ptr<char[]> data;
     std::size_t size = 0;
+    std::size_t capacity = 0;
 
     std::string_view view() const { return {data.get(), size}; }
 };
 
 // An ordered map from key to value, both the file's bytes as they stand. Keys compare
 // exactly, byte by byte as unsigned values; a later entry with the same key replaces the
-// earlier one. The map keeps the file's bytes, and its keys and values are views of them;
-// its nodes live in an arena of its own, so that parsing allocates nothing per entry.
+// earlier one. The map keeps the file's bytes, and its keys and values are views of them.
+// Its nodes live in an arena that starts in the file buffer's unused tail, so that an
+// ordinary file costs no allocation beyond its buffer. Returned by value, it is never
+// moved (the copy is elided), so it can hold its arena in place.
 class SettingsMap {
 public:
     // Byte by byte as unsigned values, a prefix first. Inline and a word at a time, since
@@ -34,8 +37,8 @@ public:
     // ReadSettingsFile). Each line is handled in pieces of at most 255 bytes, as a
     // 256-byte line buffer reads it.
     explicit SettingsMap(FileBytes fileBytes);
-    SettingsMap(SettingsMap&&) noexcept = default;
-    SettingsMap& operator=(SettingsMap&&) = delete;  // nodes cannot change arenas
+    SettingsMap(const SettingsMap&) = delete;
+    SettingsMap& operator=(const SettingsMap&) = delete;
 
     // The value under exactly `key`, if there is one.
     std::optional<std::string_view> lookup(std::string_view key) const;
@@ -48,10 +51,11 @@ public:
     bool empty() const { return entries.empty(); }
 
 private:
-    void parseLine(std::string_view line);
+    // Stores the entry of a line whose first "=" stands at `equals`, unless it is a comment.
+    void parseEntry(std::string_view line, std::size_t equals);
 
     FileBytes bytes;  // what the keys and values view
-    std::unique_ptr<std::pmr::monotonic_buffer_resource> arena;  // outlives `entries`
+    std::pmr::monotonic_buffer_resource arena;  // outlives `entries`
     Entries entries;
 };
 
