@@ -88,4 +88,16 @@ void* place_call(void* address, void* target) {
     return previous;
 }
 
+bool in_host_image(const void* address, std::uint32_t size) {
+    const auto* first = static_cast<const std::uint8_t*>(address);
+    const auto* const end = first + size;
+    while (first < end) {
+        MEMORY_BASIC_INFORMATION region;
+        if (VirtualQuery(first, &region, sizeof region) == 0) return false;
+        if (region.AllocationBase != host_module_base() || region.State != MEM_COMMIT) return false;
+        first = static_cast<const std::uint8_t*>(region.BaseAddress) + region.RegionSize;
+    }
+    return true;
+}
+
 }  // namespace injector

@@ -44,6 +44,10 @@ private:
 };
 
 // Copies `size` bytes from `address` into `destination`.
+// Whether [address, address + size) is committed memory of the host's own image, so that
+// reading it (with the protection lifted) cannot fault.
+bool in_host_image(const void* address, std::uint32_t size);
+
 void read_bytes(const void* address, void* destination, std::uint32_t size, bool unprotect);
 
 // Copies `size` bytes from `source` to `address`.
