@@ -1,13 +1,14 @@
 #include "settings/ApplyPickupSettings.h"
 
-#include <cstdint>
 #include <cstring>
 
+#include "injector/memory.h"
 #include "settings/PickupSettings.h"
 
 void ApplyPickupSettings(const char* settingsPath) {
-    // Plain stores: the targets are the host's own writable data.
+    // Plain stores into the host's own writable data, which moves with the host's image
+    // like its code does.
     WritePickupSettings(ReadSettingsFile(settingsPath), [](HostAddress address, const void* bytes, std::size_t size) {
-        std::memcpy(reinterpret_cast<void*>(static_cast<std::uintptr_t>(address)), bytes, size);
+        std::memcpy(injector::host_ptr(address), bytes, size);
     });
 }
