@@ -53,6 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto& [key, value] : settings) {
         Check(!previous || *previous < key, "keys out of byte order");  // string_view compares as unsigned bytes
         previous = key;
+        Check(settings.lookup(key) == value, "a key's lookup misses its own entry");
         Check(key.find_first_of(std::string_view("\n\0", 2)) == std::string::npos, "line end or NUL in a key");
         Check(key.empty() || (key.front() != ' ' && key.front() != '\t'), "leading blank in a key");
         Check(key.empty() || (key.back() != ' ' && key.back() != '\t'), "trailing blank in a key");

@@ -81,8 +81,9 @@ FloatToken LocateFloat(std::string_view text, std::size_t from) {
         token.itemEnd = ++p;
     }
     token.bodyBegin = p;
+    const bool numeral = p < text.size() && (IsDigit(text[p]) || text[p] == '.');
 
-    if (const std::size_t inf = MatchWord(text, p, "infinity"); inf > 0) {
+    if (const std::size_t inf = numeral ? 0 : MatchWord(text, p, "infinity"); inf > 0) {
         token.itemEnd = p + inf;
         if (inf >= 3) {
             token.form = FloatForm::Infinity;
@@ -90,7 +91,7 @@ FloatToken LocateFloat(std::string_view text, std::size_t from) {
         }
         return token;
     }
-    if (const std::size_t nan = MatchWord(text, p, "nan"); nan > 0) {
+    if (const std::size_t nan = numeral ? 0 : MatchWord(text, p, "nan"); nan > 0) {
         token.itemEnd = p + nan;
         if (nan < 3) return token;
         token.form = FloatForm::NaN;
@@ -161,12 +162,18 @@ bool Overflows(std::string_view body, bool hex) {
     return power > 0;
 }
 
-// Clinger's fast path for the plain decimals that settings mostly hold ("1.0", "0.5",
-// "255"): a mantissa of at most 7 digits and a power of ten up to 10^10 are both exact
-// floats, so one division gives the correctly rounded result. Empty for other forms.
-std::optional<float> PlainDecimalToFloat(std::string_view body) {
-    static constexpr float PowersOfTen[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
-    std::uint32_t mantissa = 0;
+// Clinger's fast path for the plain decimals that settings mostly hold ("1.0", "0.76",
+// "255"): when the digits and the power of ten are both exact in T, one correctly rounded
+// division gives the correctly rounded result, as the general conversion would. Empty for
+// other forms. (The arithmetic is IEEE: SSE on every target we build.)
+template <class T>
+std::optional<T> PlainDecimal(std::string_view body) {
+    constexpr bool single = std::is_same_v<T, float>;
+    constexpr int MaxDigits = single ? 7 : 15;  // below 2^24, or 2^53
+    static constexpr T PowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11,
+                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    constexpr int MaxScale = single ? 10 : 22;  // 10^10 is still exact in float
+    std::uint64_t mantissa = 0;
     int digits = 0;
     int scale = 0;
     bool afterPoint = false;
@@ -178,11 +185,11 @@ std::optional<float> PlainDecimalToFloat(std::string_view body) {
         if (!IsDigit(c)) return std::nullopt;  // an exponent: left to the general conversion
         if (afterPoint) --scale;
         if (mantissa == 0 && c == '0') continue;
-        if (++digits > 7) return std::nullopt;
-        mantissa = mantissa * 10 + std::uint32_t(c - '0');
+        if (++digits > MaxDigits) return std::nullopt;
+        mantissa = mantissa * 10 + std::uint64_t(c - '0');
     }
-    if (-scale >= static_cast<int>(std::size(PowersOfTen))) return std::nullopt;
-    return static_cast<float>(mantissa) / PowersOfTen[-scale];
+    if (-scale > MaxScale) return std::nullopt;
+    return static_cast<T>(mantissa) / PowersOfTen[-scale];
 }
 
 template <class T>
@@ -201,11 +208,9 @@ T ConvertToken(std::string_view text, const FloatToken& token) {
         case FloatForm::Hex: {
             const bool hex = token.form == FloatForm::Hex;
             const std::string_view body = text.substr(token.bodyBegin, token.validEnd - token.bodyBegin);
-            if constexpr (std::is_same_v<T, float>) {
-                if (const auto plain = hex ? std::nullopt : PlainDecimalToFloat(body)) {
-                    magnitude = *plain;
-                    break;
-                }
+            if (const auto plain = hex ? std::nullopt : PlainDecimal<T>(body)) {
+                magnitude = *plain;
+                break;
             }
             const auto result = std::from_chars(body.data(), body.data() + body.size(), magnitude,
                                                 hex ? std::chars_format::hex : std::chars_format::general);
@@ -228,17 +233,4 @@ std::optional<Scanned<float>> ScanFloatField(std::string_view text, std::size_t 
     const FloatToken token = LocateFloat(text, from);
     if (token.form == FloatForm::None || token.itemEnd != token.validEnd) return std::nullopt;
     return Scanned<float>{ConvertToken<float>(text, token), token.validEnd};
-}
-
-std::optional<Scanned<std::int32_t>> ScanIntField(std::string_view text, std::size_t from) {
-    std::size_t p = from;
-    while (p < text.size() && IsCSpace(text[p])) ++p;
-    bool negative = false;
-    if (p < text.size() && (text[p] == '+' || text[p] == '-')) negative = text[p++] == '-';
-    const std::size_t digits = p;
-    std::uint32_t magnitude = 0;  // wraps: only the value modulo 2^32 is kept
-    for (; p < text.size() && IsDigit(text[p]); ++p) magnitude = magnitude * 10u + std::uint32_t(text[p] - '0');
-    if (p == digits) return std::nullopt;
-    const std::uint32_t value = negative ? 0u - magnitude : magnitude;
-    return Scanned<std::int32_t>{static_cast<std::int32_t>(value), p};
 }

@@ -24,11 +24,23 @@ double ConvertFloatPrefix(std::string_view text);
 // constant ("1e", "0x", "-", "infin"), which is a matching failure. Rounds directly to float.
 std::optional<Scanned<float>> ScanFloatField(std::string_view text, std::size_t from);
 
-// As one "%d" directive of ISO C sscanf at position `from`. A number beyond the range of a
-// 32-bit integer gives its value modulo 2^32, so that its low bits are still its own.
-std::optional<Scanned<std::int32_t>> ScanIntField(std::string_view text, std::size_t from);
-
 // White space as the "C" locale's isspace knows it.
 constexpr bool IsCSpace(char c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// As one "%d" directive of ISO C sscanf at position `from`. A number beyond the range of a
+// 32-bit integer gives its value modulo 2^32, so that its low bits are still its own.
+// Inline: a colour value takes four of them.
+inline std::optional<Scanned<std::int32_t>> ScanIntField(std::string_view text, std::size_t from) {
+    std::size_t p = from;
+    while (p < text.size() && IsCSpace(text[p])) ++p;
+    bool negative = false;
+    if (p < text.size() && (text[p] == '+' || text[p] == '-')) negative = text[p++] == '-';
+    const std::size_t digits = p;
+    std::uint32_t magnitude = 0;  // wraps: only the value modulo 2^32 is kept
+    for (; p < text.size() && text[p] >= '0' && text[p] <= '9'; ++p) magnitude = magnitude * 10u + std::uint32_t(text[p] - '0');
+    if (p == digits) return std::nullopt;
+    const std::uint32_t value = negative ? 0u - magnitude : magnitude;
+    return Scanned<std::int32_t>{static_cast<std::int32_t>(value), p};
 }

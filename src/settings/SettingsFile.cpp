@@ -1,6 +1,7 @@
 #include "settings/SettingsFile.h"
 
 #include <algorithm>
+#include <compare>
 #include <bit>
 #include <cstdint>
 #include <cstdio>
@@ -42,44 +43,66 @@ constexpr bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 // What a value loses at its end: blanks and line-end characters.
 constexpr bool IsValueTrailer(char c) { return IsBlank(c) || c == '\r' || c == '\n'; }
 
+SettingsMap::KeyHead HeadOf(std::string_view key) {
+    unsigned char bytes[16] = {};
+    std::memcpy(bytes, key.data(), std::min<std::size_t>(16, key.size()));
+    std::uint64_t high, low;
+    std::memcpy(&high, bytes, 8);
+    std::memcpy(&low, bytes + 8, 8);
+    return {__builtin_bswap64(high), __builtin_bswap64(low)};
+}
+
+// Byte order of two keys, their heads first. Keys whose heads match are either one a
+// zero-padded prefix of the other, when both are short, or share sixteen bytes
+// ("WeaponCircles_AlphaPlus", "WeaponCircles_AlphaMinus") and need their bytes compared.
+std::strong_ordering CompareKeys(const SettingsMap::KeyHead& headA, std::string_view a,
+                                 const SettingsMap::KeyHead& headB, std::string_view b) {
+    if (const auto order = headA <=> headB; order != 0) return order;
+    if (a.size() <= 16 && b.size() <= 16) return a.size() <=> b.size();
+    return a.compare(b) <=> 0;  // char_traits<char> compares as unsigned bytes
+}
+
+// An entry as read, before sorting.
+struct PendingEntry {
+    std::string_view key;
+    std::string_view value;
+};
+
+// What the sort moves about: small, with the arrival order settling duplicates.
+struct SortRecord {
+    SettingsMap::KeyHead head;
+    std::uint32_t order;  // index into the entries as read
+};
+
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
 }  // namespace
 
-bool SettingsMap::KeyOrder::operator()(std::string_view a, std::string_view b) const noexcept {
-    static_assert(std::endian::native == std::endian::little);
-    const std::size_t common = std::min(a.size(), b.size());
-    if (common >= 8) {
-        // Read big-endian, eight bytes compare as one unsigned number, in the same order.
-        // The last word overlaps bytes already found equal, which cannot change the order.
-        const auto wordAt = [](std::string_view text, std::size_t at) {
-            std::uint64_t word;
-            std::memcpy(&word, text.data() + at, 8);
-            return __builtin_bswap64(word);
-        };
-        for (std::size_t i = 0;; i += 8) {
-            const std::size_t at = std::min(i, common - 8);
-            const std::uint64_t x = wordAt(a, at);
-            const std::uint64_t y = wordAt(b, at);
-            if (x != y) return x < y;
-            if (at == common - 8) break;
-        }
-    } else {
-        for (std::size_t i = 0; i < common; ++i) {
-            if (a[i] != b[i]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[i]);
-        }
-    }
-    return a.size() < b.size();
-}
-
 SettingsMap::SettingsMap(FileBytes fileBytes)
-    : bytes(std::move(fileBytes)),
-      arena(bytes.data.get() + bytes.size, bytes.capacity - bytes.size),
-      entries(&arena) {
+    : bytes(std::move(fileBytes)), arena(bytes.data.get() + bytes.size, bytes.capacity - bytes.size), heads(&arena), entries(&arena) {
     const char* const text = bytes.data.get();
     const std::size_t size = FindEither(text, 0, bytes.size, CtrlZ, CtrlZ);
+
+    std::pmr::vector<PendingEntry> pending(&arena);
+    std::pmr::vector<SortRecord> records(&arena);
+    pending.reserve(64);
+    records.reserve(64);
+    const auto add = [&](std::string_view line, std::size_t equals) {
+        std::size_t start = 0;
+        while (IsBlank(line[start])) ++start;  // stops at the "=" at the latest
+        if (line[start] == '#' || line[start] == ';') return;
+        std::size_t keyEnd = equals;
+        while (keyEnd > start && IsBlank(line[keyEnd - 1])) --keyEnd;
+        std::size_t valueStart = equals + 1;
+        while (valueStart < line.size() && IsBlank(line[valueStart])) ++valueStart;
+        std::size_t valueEnd = line.size();
+        while (valueEnd > valueStart && IsValueTrailer(line[valueEnd - 1])) --valueEnd;
+        const std::string_view key = line.substr(start, keyEnd - start);
+        records.push_back({HeadOf(key), static_cast<std::uint32_t>(pending.size())});
+        pending.push_back({key, line.substr(valueStart, valueEnd - valueStart)});
+    };
 
     // Pieces are cut as in the translated stream, where a CR LF pair is one LF: that CR
     // only stands right before the LF that ends a line, and a value's trailing CRs are
@@ -92,42 +115,56 @@ SettingsMap::SettingsMap(FileBytes fileBytes)
         std::size_t end = lf < limit ? lf + 1 : limit;
         if (lf == limit && end < size && text[end - 1] == '\r' && text[end] == '\n') ++end;
         const std::size_t equals = FindEither(text, at, stop, '=', '=');
-        if (equals < stop) parseEntry(std::string_view(text + at, stop - at), equals - at);
+        if (equals < stop) add(std::string_view(text + at, stop - at), equals - at);
         at = end;
+    }
+
+    // Sorted once, with each key's last entry behind its earlier ones, which then go.
+    std::sort(records.begin(), records.end(), [&](const SortRecord& a, const SortRecord& b) {
+        const auto order = CompareKeys(a.head, pending[a.order].key, b.head, pending[b.order].key);
+        return order != 0 ? order < 0 : a.order < b.order;
+    });
+    heads.reserve(records.size());
+    entries.reserve(records.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const SortRecord& record = records[i];
+        const PendingEntry& entry = pending[record.order];
+        if (i + 1 < records.size() &&
+            CompareKeys(records[i + 1].head, pending[records[i + 1].order].key, record.head, entry.key) == 0) {
+            continue;
+        }
+        heads.push_back(record.head);
+        entries.emplace_back(entry.key, entry.value);
     }
 }
 
-void SettingsMap::parseEntry(std::string_view line, std::size_t equals) {
-    std::size_t start = 0;
-    while (IsBlank(line[start])) ++start;  // stops at the "=" at the latest
-    if (line[start] == '#' || line[start] == ';') return;
-
-    std::size_t keyEnd = equals;
-    while (keyEnd > start && IsBlank(line[keyEnd - 1])) --keyEnd;
-    std::size_t valueStart = equals + 1;
-    while (valueStart < line.size() && IsBlank(line[valueStart])) ++valueStart;
-    std::size_t valueEnd = line.size();
-    while (valueEnd > valueStart && IsValueTrailer(line[valueEnd - 1])) --valueEnd;
-    const std::string_view key = line.substr(start, keyEnd - start);
-    const std::string_view value = line.substr(valueStart, valueEnd - valueStart);
-
-    const auto at = entries.lower_bound(key);
-    if (at != entries.end() && at->first == key) {
-        at->second = value;
-    } else {
-        entries.emplace_hint(at, key, value);
+SettingsMap::const_iterator SettingsMap::lowerBound(std::string_view key) const {
+    const KeyHead head = HeadOf(key);
+    std::size_t first = 0;
+    std::size_t count = entries.size();
+    while (count > 0) {
+        const std::size_t half = count / 2;
+        if (CompareKeys(heads[first + half], entries[first + half].first, head, key) < 0) {
+            first += half + 1;
+            count -= half + 1;
+        } else {
+            count = half;
+        }
     }
+    return begin() + first;
 }
 
 std::optional<std::string_view> SettingsMap::lookup(std::string_view key) const {
-    const auto found = entries.find(key);
-    if (found == entries.end()) return std::nullopt;
+    const const_iterator found = lowerBound(key);
+    if (found == end()) return std::nullopt;
+    const std::size_t index = static_cast<std::size_t>(found - begin());
+    if (CompareKeys(heads[index], found->first, HeadOf(key), key) != 0) return std::nullopt;
     return found->second;
 }
 
 SettingsMap ParseSettingsText(std::string_view fileBytes) {
-    // Room behind the text for the nodes: a node takes about twice the bytes of a short line.
-    const std::size_t capacity = fileBytes.size() * 3 + 256;
+    // Room behind the text for the entries, as a file read from disk has.
+    const std::size_t capacity = fileBytes.size() * 4 + 4096;
     FileBytes copy{std::make_unique_for_overwrite<char[]>(capacity), fileBytes.size(), capacity};
     std::copy(fileBytes.begin(), fileBytes.end(), copy.data.get());
     return SettingsMap(std::move(copy));
@@ -139,7 +176,7 @@ FileBytes ReadWholeFile(const char* path) {
     std::setvbuf(file.get(), nullptr, _IONBF, 0);  // reads go straight into our buffer
 
     // One read takes a file of ordinary size whole; a larger one grows the buffer.
-    FileBytes bytes{std::make_unique_for_overwrite<char[]>(8192), 0, 8192};
+    FileBytes bytes{std::make_unique_for_overwrite<char[]>(16384), 0, 16384};
     for (;;) {
         bytes.size += std::fread(bytes.data.get() + bytes.size, 1, bytes.capacity - bytes.size, file.get());
         if (bytes.size < bytes.capacity) return bytes;

@@ -2,11 +2,14 @@
 #pragma once
 
 #include <cstddef>
-#include <map>
+#include <compare>
+#include <cstdint>
 #include <memory>
 #include <memory_resource>
 #include <optional>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 // A file's bytes as they stand on disk, read whole, in a buffer that may be larger.
 struct FileBytes {
@@ -18,20 +21,16 @@ struct FileBytes {
 };
 
 // An ordered map from key to value, both the file's bytes as they stand. Keys compare
-// exactly, byte by byte as unsigned values; a later entry with the same key replaces the
-// earlier one. The map keeps the file's bytes, and its keys and values are views of them.
-// Its nodes live in an arena that starts in the file buffer's unused tail, so that an
-// ordinary file costs no allocation beyond its buffer. Returned by value, it is never
-// moved (the copy is elided), so it can hold its arena in place.
+// exactly, byte by byte as unsigned values, a prefix first; a later entry with the same
+// key replaces the earlier one. The map keeps the file's bytes, and its keys and values
+// are views of them. It is built once, sorted, and then only read: its entries lie in one
+// array, in an arena that starts in the file buffer's unused tail, so an ordinary file
+// costs no allocation beyond its buffer. Returned by value, it is never moved (the copy is
+// elided), so it can hold its arena in place.
 class SettingsMap {
 public:
-    // Byte by byte as unsigned values, a prefix first. Inline and a word at a time, since
-    // many keys share long prefixes ("PickupColor_", "WeaponCircles_").
-    struct KeyOrder {
-        using is_transparent = void;
-        bool operator()(std::string_view a, std::string_view b) const noexcept;
-    };
-    using Entries = std::pmr::map<std::string_view, std::string_view, KeyOrder>;
+    using Entry = std::pair<std::string_view, std::string_view>;
+    using const_iterator = const Entry*;
 
     // Parses a settings file's raw bytes, text-mode translation included (see
     // ReadSettingsFile). Each line is handled in pieces of at most 255 bytes, as a
@@ -44,19 +43,25 @@ public:
     std::optional<std::string_view> lookup(std::string_view key) const;
 
     // The first entry whose key does not sort before `key`.
-    Entries::const_iterator lowerBound(std::string_view key) const { return entries.lower_bound(key); }
-    Entries::const_iterator begin() const { return entries.begin(); }
-    Entries::const_iterator end() const { return entries.end(); }
+    const_iterator lowerBound(std::string_view key) const;
+    const_iterator begin() const { return entries.data(); }
+    const_iterator end() const { return entries.data() + entries.size(); }
     std::size_t size() const { return entries.size(); }
     bool empty() const { return entries.empty(); }
 
-private:
-    // Stores the entry of a line whose first "=" stands at `equals`, unless it is a comment.
-    void parseEntry(std::string_view line, std::size_t equals);
+    // A key's first sixteen bytes as two big-endian numbers, zero-padded: compared as
+    // numbers they order keys as their bytes do (keys hold no NUL).
+    struct KeyHead {
+        std::uint64_t high;
+        std::uint64_t low;
+        auto operator<=>(const KeyHead&) const = default;
+    };
 
+private:
     FileBytes bytes;  // what the keys and values view
-    std::pmr::monotonic_buffer_resource arena;  // outlives `entries`
-    Entries entries;
+    std::pmr::monotonic_buffer_resource arena;  // outlives the arrays below
+    std::pmr::vector<KeyHead> heads;  // heads[i] belongs to entries[i]
+    std::pmr::vector<Entry> entries;  // in key order, one per key
 };
 
 // Opens, reads and closes the file at `path` in one go; no bytes when it cannot be opened
