@@ -43,11 +43,11 @@ private:
     bool changed_ = false;
 };
 
-// Copies `size` bytes from `address` into `destination`.
 // Whether [address, address + size) is committed memory of the host's own image, so that
 // reading it (with the protection lifted) cannot fault.
 bool in_host_image(const void* address, std::uint32_t size);
 
+// Copies `size` bytes from `address` into `destination`.
 void read_bytes(const void* address, void* destination, std::uint32_t size, bool unprotect);
 
 // Copies `size` bytes from `source` to `address`.

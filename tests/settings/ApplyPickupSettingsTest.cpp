@@ -8,6 +8,7 @@
 #include <limits>
 #include <string>
 
+#include "injector/memory.h"
 #include "support/HostImage.h"
 #include "support/PickupExpectations.h"
 #include "support/TempFolder.h"
@@ -18,13 +19,13 @@ namespace Expect = PickupExpectations;
 
 std::uint32_t FloatBitsAt(HostAddress address) {
     std::uint32_t bits;
-    std::memcpy(&bits, reinterpret_cast<const void*>(std::uintptr_t{address}), 4);
+    std::memcpy(&bits, injector::host_ptr(address), 4);
     return bits;
 }
 
 Expect::ColorTable ColorTableInHost() {
     Expect::ColorTable table;
-    std::memcpy(table.data(), reinterpret_cast<const void*>(std::uintptr_t{Host::Pickup::ColorTable}), table.size());
+    std::memcpy(table.data(), injector::host_ptr(Host::Pickup::ColorTable), table.size());
     return table;
 }
 

@@ -2,8 +2,10 @@
 
 #include <cstring>
 
+#include "injector/memory.h"
+
 // An uninitialised ("b"), writable ("w"), executable ("x") section: it costs no file
-// space, and the loader maps it right after the program's code and data.
+// space, and the linker places it right after the program's code and data.
 asm(R"(
     .section .hostimg,"bwx"
     .balign 4096
@@ -21,13 +23,14 @@ extern "C" unsigned char hostImageEnd[];
 namespace HostImage {
 
 bool Covers(HostAddress address, std::size_t size) {
+    const auto first = reinterpret_cast<std::uintptr_t>(injector::host_ptr(address));
     const auto begin = reinterpret_cast<std::uintptr_t>(hostImageBegin);
     const auto end = reinterpret_cast<std::uintptr_t>(hostImageEnd);
-    return address >= begin && address <= end && size <= end - address;
+    return first >= begin && first <= end && size <= end - first;
 }
 
 void FillData(std::uint8_t pattern) {
-    std::memset(reinterpret_cast<void*>(std::uintptr_t{Host::DataBegin}), pattern, Host::DataEnd - Host::DataBegin);
+    std::memset(injector::host_ptr(Host::DataBegin), pattern, Host::DataEnd - Host::DataBegin);
 }
 
 }  // namespace HostImage
