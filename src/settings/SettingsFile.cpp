@@ -135,6 +135,8 @@ SettingsMap::SettingsMap(FileBytes fileBytes)
 
     // Sorted once, with each key's last entry behind its earlier ones, which then go.
     std::sort(records.begin(), records.end(), [&](const SortRecord& a, const SortRecord& b) {
+        if (a.head.high != b.head.high) return a.head.high < b.head.high;
+        if (a.head.low != b.head.low) return a.head.low < b.head.low;
         const auto order = CompareKeys(a.head, pending[a.order].key, b.head, pending[b.order].key);
         return order != 0 ? order < 0 : a.order < b.order;
     });
