@@ -32,6 +32,28 @@ constexpr std::array<DefaultColorRange, 17> DefaultColors{{
 }};
 static_assert(DefaultColors.back().last == Host::Pickup::ColorEntryCount - 1);
 
+// "PickupColor_%d" for every entry, formed once at compile time.
+struct ColorKeys {
+    static constexpr std::string_view Prefix = "PickupColor_";
+    static constexpr std::size_t Stride = Prefix.size() + 2;
+    std::array<char, Stride * Host::Pickup::ColorEntryCount> text{};
+
+    constexpr ColorKeys() {
+        for (int n = 0; n < Host::Pickup::ColorEntryCount; ++n) {
+            char* key = text.data() + Stride * static_cast<std::size_t>(n);
+            Prefix.copy(key, Prefix.size());
+            if (n >= 10) key[Prefix.size()] = static_cast<char>('0' + n / 10);
+            key[Prefix.size() + (n >= 10 ? 1 : 0)] = static_cast<char>('0' + n % 10);
+        }
+    }
+    constexpr std::string_view operator[](int n) const {
+        return {text.data() + Stride * static_cast<std::size_t>(n), Prefix.size() + (n >= 10 ? 2 : 1)};
+    }
+};
+constexpr ColorKeys ColorKey;
+static_assert(ColorKey[0] == "PickupColor_0" && ColorKey[43] == "PickupColor_43");
+
+
 }  // namespace
 
 PickupColorEntry DefaultPickupColor(int n) {
@@ -55,24 +77,9 @@ PickupColorEntry ScanPickupColor(std::string_view value) {
 }
 
 PickupColorTable PickupColorSettings(const SettingsMap& settings) {
-    std::array<std::optional<std::string_view>, Host::Pickup::ColorEntryCount> values;
-
-    // The colour keys sort together: one walk over them finds every entry's value, where
-    // a lookup per entry would search the whole map 44 times.
-    constexpr std::string_view prefix = "PickupColor_";
-    for (auto at = settings.lowerBound(prefix); at != settings.end() && at->first.starts_with(prefix); ++at) {
-        const std::string_view number = std::string_view(at->first).substr(prefix.size());
-        // Only n as "%d" writes it: digits, no sign, no leading zero.
-        const bool digits = !number.empty() && number.size() <= 2 &&
-                            number.find_first_not_of("0123456789") == std::string_view::npos;
-        if (!digits || (number.size() > 1 && number[0] == '0')) continue;
-        const int n = number.size() == 1 ? number[0] - '0' : (number[0] - '0') * 10 + (number[1] - '0');
-        if (n < Host::Pickup::ColorEntryCount) values[static_cast<std::size_t>(n)] = at->second;
-    }
-
     PickupColorTable table;
     for (int n = 0; n < Host::Pickup::ColorEntryCount; ++n) {
-        const auto& value = values[static_cast<std::size_t>(n)];
+        const auto value = settings.lookup(ColorKey[n]);
         table[static_cast<std::size_t>(n)] = value ? ScanPickupColor(*value) : DefaultPickupColor(n);
     }
     return table;

@@ -76,17 +76,11 @@ std::strong_ordering CompareKeys(const SettingsMap::KeyHead& headA, std::string_
     return a.compare(b) <=> 0;  // char_traits<char> compares as unsigned bytes
 }
 
-// An entry as read, before sorting.
-struct PendingEntry {
-    std::string_view key;
-    std::string_view value;
-};
-
-// What the sort moves about: small, with the arrival order settling duplicates.
-struct SortRecord {
-    SettingsMap::KeyHead head;
-    std::uint32_t order;  // index into the entries as read
-};
+// Where a key's entry is looked for first in a table of 2^k slots.
+std::uint32_t HashOf(const SettingsMap::KeyHead& head, std::size_t size) {
+    const std::uint64_t mixed = (head.high * 0x9E3779B97F4A7C15u) ^ ((head.low + size) * 0xC2B2AE3D27D4EB4Fu);
+    return static_cast<std::uint32_t>(mixed >> 32) ^ static_cast<std::uint32_t>(mixed);
+}
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -95,28 +89,17 @@ struct FileCloser {
 }  // namespace
 
 SettingsMap::SettingsMap(FileBytes fileBytes)
-    : bytes(std::move(fileBytes)), arena(bytes.data.get() + bytes.size, bytes.capacity - bytes.size), heads(&arena), entries(&arena) {
+    : bytes(std::move(fileBytes)),
+      arena(bytes.data.get() + bytes.size, bytes.capacity - bytes.size),
+      heads(&arena),
+      entries(&arena),
+      slots(&arena),
+      sorted(&arena) {
     const char* const text = bytes.data.get();
     const std::size_t size = FindAny<CtrlZ>(text, 0, bytes.size);
-
-    std::pmr::vector<PendingEntry> pending(&arena);
-    std::pmr::vector<SortRecord> records(&arena);
-    pending.reserve(64);
-    records.reserve(64);
-    const auto add = [&](std::string_view line, std::size_t equals) {
-        std::size_t start = 0;
-        while (IsBlank(line[start])) ++start;  // stops at the "=" at the latest
-        if (line[start] == '#' || line[start] == ';') return;
-        std::size_t keyEnd = equals;
-        while (keyEnd > start && IsBlank(line[keyEnd - 1])) --keyEnd;
-        std::size_t valueStart = equals + 1;
-        while (valueStart < line.size() && IsBlank(line[valueStart])) ++valueStart;
-        std::size_t valueEnd = line.size();
-        while (valueEnd > valueStart && IsValueTrailer(line[valueEnd - 1])) --valueEnd;
-        const std::string_view key = line.substr(start, keyEnd - start);
-        records.push_back({HeadOf(key), static_cast<std::uint32_t>(pending.size())});
-        pending.push_back({key, line.substr(valueStart, valueEnd - valueStart)});
-    };
+    heads.reserve(64);
+    entries.reserve(64);
+    slots.assign(128, 0);
 
     // Pieces are cut as in the translated stream, where a CR LF pair is one LF: that CR
     // only stands right before the LF that ends a line, and a value's trailing CRs are
@@ -128,54 +111,74 @@ SettingsMap::SettingsMap(FileBytes fileBytes)
         const std::size_t lf = stop < limit && text[stop] == '\n' ? stop : FindAny<'\n'>(text, stop, limit);
         std::size_t end = lf < limit ? lf + 1 : limit;
         if (lf == limit && end < size && text[end - 1] == '\r' && text[end] == '\n') ++end;
-        const std::size_t equals = FindAny<'='>(text, at, stop);
-        if (equals < stop) add(std::string_view(text + at, stop - at), equals - at);
+        const std::string_view line(text + at, stop - at);
+        if (const std::size_t equals = FindAny<'='>(text, at, stop) - at; equals < line.size()) {
+            std::size_t start = 0;
+            while (IsBlank(line[start])) ++start;  // stops at the "=" at the latest
+            if (line[start] != '#' && line[start] != ';') {
+                std::size_t keyEnd = equals;
+                while (keyEnd > start && IsBlank(line[keyEnd - 1])) --keyEnd;
+                std::size_t valueStart = equals + 1;
+                while (valueStart < line.size() && IsBlank(line[valueStart])) ++valueStart;
+                std::size_t valueEnd = line.size();
+                while (valueEnd > valueStart && IsValueTrailer(line[valueEnd - 1])) --valueEnd;
+                store(line.substr(start, keyEnd - start), line.substr(valueStart, valueEnd - valueStart));
+            }
+        }
         at = end;
     }
+}
 
-    // Sorted once, with each key's last entry behind its earlier ones, which then go.
-    std::sort(records.begin(), records.end(), [&](const SortRecord& a, const SortRecord& b) {
-        if (a.head.high != b.head.high) return a.head.high < b.head.high;
-        if (a.head.low != b.head.low) return a.head.low < b.head.low;
-        const auto order = CompareKeys(a.head, pending[a.order].key, b.head, pending[b.order].key);
-        return order != 0 ? order < 0 : a.order < b.order;
-    });
-    heads.reserve(records.size());
-    entries.reserve(records.size());
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        const SortRecord& record = records[i];
-        const PendingEntry& entry = pending[record.order];
-        if (i + 1 < records.size() &&
-            CompareKeys(records[i + 1].head, pending[records[i + 1].order].key, record.head, entry.key) == 0) {
-            continue;
-        }
-        heads.push_back(record.head);
-        entries.emplace_back(entry.key, entry.value);
+std::uint32_t& SettingsMap::slotOf(const KeyHead& head, std::string_view key) const {
+    const std::size_t mask = slots.size() - 1;
+    for (std::size_t slot = HashOf(head, key.size()) & mask;; slot = (slot + 1) & mask) {
+        const std::uint32_t index = slots[slot];
+        if (index == 0) return slots[slot];
+        if (CompareKeys(heads[index - 1], entries[index - 1].first, head, key) == 0) return slots[slot];
     }
+}
+
+void SettingsMap::store(std::string_view key, std::string_view value) {
+    const KeyHead head = HeadOf(key);
+    std::uint32_t& slot = slotOf(head, key);
+    if (slot != 0) {
+        entries[slot - 1].second = value;  // the later entry wins
+        return;
+    }
+    heads.push_back(head);
+    entries.emplace_back(key, value);
+    slot = static_cast<std::uint32_t>(entries.size());
+    if (entries.size() * 2 > slots.size()) {  // keep the table at most half full
+        slots.assign(slots.size() * 2, 0);
+        for (std::size_t i = 0; i < entries.size(); ++i) slotOf(heads[i], entries[i].first) = static_cast<std::uint32_t>(i + 1);
+    }
+}
+
+std::optional<std::string_view> SettingsMap::lookup(std::string_view key) const {
+    const std::uint32_t slot = slotOf(HeadOf(key), key);
+    if (slot == 0) return std::nullopt;
+    return entries[slot - 1].second;
+}
+
+const std::pmr::vector<SettingsMap::Entry>& SettingsMap::ordered() const {
+    if (!isSorted) {
+        std::pmr::vector<std::uint32_t> order(entries.size(), sorted.get_allocator());
+        for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+        std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+            return CompareKeys(heads[a], entries[a].first, heads[b], entries[b].first) < 0;
+        });
+        sorted.reserve(order.size());
+        for (const std::uint32_t i : order) sorted.push_back(entries[i]);
+        isSorted = true;
+    }
+    return sorted;
 }
 
 SettingsMap::const_iterator SettingsMap::lowerBound(std::string_view key) const {
     const KeyHead head = HeadOf(key);
-    std::size_t first = 0;
-    std::size_t count = entries.size();
-    while (count > 0) {
-        const std::size_t half = count / 2;
-        if (CompareKeys(heads[first + half], entries[first + half].first, head, key) < 0) {
-            first += half + 1;
-            count -= half + 1;
-        } else {
-            count = half;
-        }
-    }
-    return begin() + first;
-}
-
-std::optional<std::string_view> SettingsMap::lookup(std::string_view key) const {
-    const const_iterator found = lowerBound(key);
-    if (found == end()) return std::nullopt;
-    const std::size_t index = static_cast<std::size_t>(found - begin());
-    if (CompareKeys(heads[index], found->first, HeadOf(key), key) != 0) return std::nullopt;
-    return found->second;
+    return std::partition_point(begin(), end(), [&](const Entry& entry) {
+        return CompareKeys(HeadOf(entry.first), entry.first, head, key) < 0;
+    });
 }
 
 SettingsMap ParseSettingsText(std::string_view fileBytes) {

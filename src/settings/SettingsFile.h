@@ -23,10 +23,12 @@ struct FileBytes {
 // An ordered map from key to value, both the file's bytes as they stand. Keys compare
 // exactly, byte by byte as unsigned values, a prefix first; a later entry with the same
 // key replaces the earlier one. The map keeps the file's bytes, and its keys and values
-// are views of them. It is built once, sorted, and then only read: its entries lie in one
-// array, in an arena that starts in the file buffer's unused tail, so an ordinary file
-// costs no allocation beyond its buffer. Returned by value, it is never moved (the copy is
-// elided), so it can hold its arena in place.
+// are views of them. Exact lookups go through a hash table built while the file is read;
+// the key order is only worked out when asked for (iteration, lowerBound), which the
+// plug-in's own reading never does. Everything lives in an arena that starts in the file
+// buffer's unused tail, so an ordinary file costs no allocation beyond its buffer.
+// Returned by value, it is never moved (the copy is elided), so it can hold its arena in
+// place. Like each run's own map, it is not for use by several threads at once.
 class SettingsMap {
 public:
     using Entry = std::pair<std::string_view, std::string_view>;
@@ -42,10 +44,10 @@ public:
     // The value under exactly `key`, if there is one.
     std::optional<std::string_view> lookup(std::string_view key) const;
 
-    // The first entry whose key does not sort before `key`.
+    // In key order: the first entry whose key does not sort before `key`, and all entries.
     const_iterator lowerBound(std::string_view key) const;
-    const_iterator begin() const { return entries.data(); }
-    const_iterator end() const { return entries.data() + entries.size(); }
+    const_iterator begin() const { return ordered().data(); }
+    const_iterator end() const { return ordered().data() + ordered().size(); }
     std::size_t size() const { return entries.size(); }
     bool empty() const { return entries.empty(); }
 
@@ -58,10 +60,18 @@ public:
     };
 
 private:
+    // The entry of `key`, or the free slot where it would go.
+    std::uint32_t& slotOf(const KeyHead& head, std::string_view key) const;
+    void store(std::string_view key, std::string_view value);
+    const std::pmr::vector<Entry>& ordered() const;
+
     FileBytes bytes;  // what the keys and values view
     std::pmr::monotonic_buffer_resource arena;  // outlives the arrays below
     std::pmr::vector<KeyHead> heads;  // heads[i] belongs to entries[i]
-    std::pmr::vector<Entry> entries;  // in key order, one per key
+    std::pmr::vector<Entry> entries;  // one per key, in order of first appearance
+    mutable std::pmr::vector<std::uint32_t> slots;  // entry index + 1, or 0; a power of two long
+    mutable std::pmr::vector<Entry> sorted;  // the entries in key order, once asked for
+    mutable bool isSorted = false;
 };
 
 // Opens, reads and closes the file at `path` in one go; no bytes when it cannot be opened

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -81,6 +82,20 @@ TEST(SettingsText, CountsACrLfPairAsOneByteOfThePiece) {
     // 254 bytes and CR LF fit one piece once translated; the next line stands on its own.
     const std::string line = "k=" + std::string(252, 'v');
     EXPECT_EQ((Entries{{"k", std::string(252, 'v')}, {"n", "1"}}), EntriesOf(ParseSettingsText(line + "\r\nn=1\r\n")));
+}
+
+TEST(SettingsText, KeepsEveryKeyOfALongFileInByteOrderWithTheLastValue) {
+    std::string text;
+    Entries expected;
+    for (int n = 0; n < 300; ++n) text += "key" + std::to_string(n) + " = first\n";
+    for (int n = 0; n < 300; n += 7) text += "key" + std::to_string(n) + " = again\n";
+    for (int n = 0; n < 300; ++n) expected.emplace_back("key" + std::to_string(n), n % 7 == 0 ? "again" : "first");
+    std::sort(expected.begin(), expected.end());
+    const SettingsMap settings = ParseSettingsText(text);
+    EXPECT_EQ(expected, EntriesOf(settings));
+    EXPECT_EQ("again", settings.lookup("key294").value_or("absent"));
+    EXPECT_EQ("first", settings.lookup("key299").value_or("absent"));
+    EXPECT_EQ("absent", settings.lookup("key300").value_or("absent"));
 }
 
 TEST(SettingsFile, ReadsARealFile) {
