@@ -229,37 +229,7 @@ double ConvertFloatPrefix(std::string_view text) {
     return ConvertToken<double>(text, LocateFloat(text, 0));
 }
 
-std::optional<Scanned<float>> ScanFloatField(std::string_view text, std::size_t from) {
-    // Most colour values end in a plain decimal such as "1.0": at most 7 digits with at
-    // most one point, and nothing after them that could continue a constant. Those are
-    // converted on the way, exactly as the general road would.
-    static constexpr float PowersOfTen[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f};
-    std::size_t p = from;
-    while (p < text.size() && IsCSpace(text[p])) ++p;
-    const bool negative = p < text.size() && text[p] == '-';
-    if (p < text.size() && (text[p] == '-' || text[p] == '+')) ++p;
-    std::uint32_t mantissa = 0;
-    int digits = 0;
-    int scale = -1;  // digits after the point, once there is one
-    for (; p < text.size() && digits <= 7; ++p) {
-        const char c = text[p];
-        if (IsDigit(c)) {
-            mantissa = mantissa * 10 + std::uint32_t(c - '0');
-            digits += 1;
-            scale += scale >= 0 ? 1 : 0;
-        } else if (c == '.' && scale < 0) {
-            scale = 0;
-        } else {
-            break;
-        }
-    }
-    const bool continues = p < text.size() && (text[p] == '.' || Lower(text[p]) == 'e' || Lower(text[p]) == 'x' ||
-                                               IsDigit(text[p]));
-    if (digits > 0 && digits <= 7 && !continues) {
-        const float magnitude = static_cast<float>(mantissa) / PowersOfTen[scale > 0 ? scale : 0];
-        return Scanned<float>{negative ? -magnitude : magnitude, p};
-    }
-
+std::optional<Scanned<float>> ScanGeneralFloatField(std::string_view text, std::size_t from) {
     const FloatToken token = LocateFloat(text, from);
     if (token.form == FloatForm::None || token.itemEnd != token.validEnd) return std::nullopt;
     return Scanned<float>{ConvertToken<float>(text, token), token.validEnd};
