@@ -1,8 +1,8 @@
 #include "settings/SettingsFile.h"
 
 #include <algorithm>
-#include <compare>
 #include <bit>
+#include <compare>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -45,6 +45,7 @@ constexpr bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 constexpr bool IsValueTrailer(char c) { return IsBlank(c) || c == '\r' || c == '\n'; }
 
 SettingsMap::KeyHead HeadOf(std::string_view key) {
+    static_assert(std::endian::native == std::endian::little, "loads are byte-swapped to big-endian");
     // Overlapping loads, so that no byte beyond the key is read and no library call is made.
     const char* const bytes = key.data();
     const std::size_t size = key.size();
