@@ -1,10 +1,12 @@
-// Feeds arbitrary bytes to the settings reader and to the number scanning, and checks
-// the number conversion against the C library's strtod and strtof, which in the "C"
-// locale follow ISO C to the letter.
+// Feeds arbitrary bytes to the settings reader and to the number scanning. The reader is
+// checked against a plain reference that reads as the C runtime's text mode and a 256-byte
+// line buffer would, byte by byte; the number conversion against the C library's strtod
+// and strtof, which in the "C" locale follow ISO C to the letter.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,6 +44,39 @@ void CheckNumbers(std::string_view text) {
     ScanPickupColor(text);
 }
 
+constexpr bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::map<std::string, std::string> ReferenceRead(std::string_view raw) {
+    std::string text;  // as text mode delivers it: CR LF as LF, Ctrl-Z ending the file
+    for (std::size_t i = 0; i < raw.size() && raw[i] != '\x1A'; ++i) {
+        if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
+        text += raw[i];
+    }
+    std::map<std::string, std::string> entries;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = at;  // one read: at most 255 bytes, through the first LF
+        while (end < text.size() && end - at < 255) {
+            if (text[end++] == '\n') break;
+        }
+        std::string line = text.substr(at, end - at);
+        at = end;
+        line.resize(std::strlen(line.c_str()));  // the line as a C string
+        std::size_t start = 0;
+        while (start < line.size() && IsBlank(line[start])) ++start;
+        if (start == line.size() || line[start] == '\n' || line[start] == '#' || line[start] == ';') continue;
+        const std::size_t equals = line.find('=', start);
+        if (equals == std::string::npos) continue;
+        std::string key = line.substr(start, equals - start);
+        while (!key.empty() && IsBlank(key.back())) key.pop_back();
+        std::size_t valueStart = equals + 1;
+        while (valueStart < line.size() && IsBlank(line[valueStart])) ++valueStart;
+        std::string value = line.substr(valueStart);
+        while (!value.empty() && (IsBlank(value.back()) || value.back() == '\r' || value.back() == '\n')) value.pop_back();
+        entries[key] = value;
+    }
+    return entries;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -49,6 +84,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckNumbers(text);
 
     const SettingsMap settings = ParseSettingsText(text);
+    const auto reference = ReferenceRead(text);
+    Check(settings.size() == reference.size(), "the reader keeps other entries than the reference");
+    auto expected = reference.begin();
+    for (const auto& [key, value] : settings) {
+        Check(key == expected->first && value == expected->second, "the reader reads an entry otherwise than the reference");
+        ++expected;
+    }
     std::optional<std::string_view> previous;
     for (const auto& [key, value] : settings) {
         Check(!previous || *previous < key, "keys out of byte order");  // string_view compares as unsigned bytes
