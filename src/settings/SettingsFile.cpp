@@ -97,29 +97,42 @@ SettingsMap::SettingsMap(FileBytes fileBytes)
       slots(&arena),
       sorted(&arena) {
     const char* const text = bytes.data.get();
-    const std::size_t size = FindAny<CtrlZ>(text, 0, bytes.size);
+    std::size_t size = bytes.size;  // until a Ctrl-Z ends the file
     heads.reserve(64);
     entries.reserve(64);
     slots.assign(128, 0);
 
-    // Pieces are cut as in the translated stream, where a CR LF pair is one LF: that CR
-    // only stands right before the LF that ends a line, and a value's trailing CRs are
-    // removed anyway, so each piece is parsed in place from the raw bytes.
+    // One pass over each piece finds its first "=" and where its text ends. Pieces are cut
+    // as in the translated stream, where a CR LF pair is one LF: that CR only stands right
+    // before the LF that ends a line, and a value's trailing CRs are removed anyway, so each
+    // piece is parsed in place from the raw bytes.
     std::size_t at = 0;
     while (at < size) {
         const std::size_t limit = std::min(size, at + LinePieceLimit);
-        const std::size_t stop = FindAny<'\n', '\0'>(text, at, limit);  // a NUL ends the text, not the piece
-        const std::size_t lf = stop < limit && text[stop] == '\n' ? stop : FindAny<'\n'>(text, stop, limit);
-        std::size_t end = lf < limit ? lf + 1 : limit;
-        if (lf == limit && end < size && text[end - 1] == '\r' && text[end] == '\n') ++end;
+        std::size_t equals = limit;
+        std::size_t stop = FindAny<'\n', '\0', CtrlZ, '='>(text, at, limit);
+        if (stop < limit && text[stop] == '=') {
+            equals = stop;
+            stop = FindAny<'\n', '\0', CtrlZ>(text, stop + 1, limit);
+        }
+        // A NUL ends the line's text, not the piece: that ends at the LF.
+        const std::size_t lf = stop < limit && text[stop] == '\0' ? FindAny<'\n', CtrlZ>(text, stop, limit) : stop;
+        std::size_t end = lf;
+        if (lf < limit && text[lf] == CtrlZ) {
+            size = lf;
+        } else if (lf < limit) {
+            end = lf + 1;
+        } else if (end < size && text[end - 1] == '\r' && text[end] == '\n') {
+            ++end;
+        }
         const std::string_view line(text + at, stop - at);
-        if (const std::size_t equals = FindAny<'='>(text, at, stop) - at; equals < line.size()) {
+        if (equals < stop) {
             std::size_t start = 0;
             while (IsBlank(line[start])) ++start;  // stops at the "=" at the latest
             if (line[start] != '#' && line[start] != ';') {
-                std::size_t keyEnd = equals;
+                std::size_t keyEnd = equals - at;
                 while (keyEnd > start && IsBlank(line[keyEnd - 1])) --keyEnd;
-                std::size_t valueStart = equals + 1;
+                std::size_t valueStart = equals - at + 1;
                 while (valueStart < line.size() && IsBlank(line[valueStart])) ++valueStart;
                 std::size_t valueEnd = line.size();
                 while (valueEnd > valueStart && IsValueTrailer(line[valueEnd - 1])) --valueEnd;
