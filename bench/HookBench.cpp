@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "StandInHost.h"
+#include "Timing.h"
 #include "injector/hooking"
 
 namespace {
@@ -23,17 +24,8 @@ constexpr HostAddress CallSite() {
 
 using Hook = injector::function_hooker<injector::scoped_call, CallSite(), void*()>;
 
-using Clock = std::chrono::steady_clock;
-
 double NanosecondsPerCall(int runs) {
-    const auto start = Clock::now();
-    for (int i = 0; i < runs; ++i) StandInHost::RunCallSite(Build);
-    return std::chrono::duration<double, std::nano>(Clock::now() - start).count() / runs;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
+    return TimePerRun<std::nano>(runs, [] { StandInHost::RunCallSite(Build); });
 }
 
 void* PassOn(injector::HookContinuation next) { return next(); }

@@ -14,23 +14,10 @@
 
 #include "RepresentativeFile.h"
 #include "StandInHost.h"
+#include "Timing.h"
 #include "settings/SettingsFile.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-template <class Body>
-double MicrosecondsPerRun(int runs, Body&& body) {
-    const auto start = Clock::now();
-    for (int i = 0; i < runs; ++i) body();
-    return std::chrono::duration<double, std::micro>(Clock::now() - start).count() / runs;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 std::filesystem::path HostFolder() {
     char path[MAX_PATH];
@@ -61,8 +48,8 @@ int main(int argc, char** argv) {
 
     std::vector<double> hooked, floor, ratio;
     for (int round = 0; round < rounds + 1; ++round) {
-        const double h = MicrosecondsPerRun(runs, [] { StandInHost::RunCallSite(build); });
-        const double f = MicrosecondsPerRun(runs, [&] { ReadWholeFile(path.c_str()); });
+        const double h = TimePerRun(runs, [] { StandInHost::RunCallSite(build); });
+        const double f = TimePerRun(runs, [&] { ReadWholeFile(path.c_str()); });
         if (round == 0) continue;  // warm-up
         hooked.push_back(h);
         floor.push_back(f);

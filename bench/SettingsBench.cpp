@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "RepresentativeFile.h"
+#include "Timing.h"
 #include "settings/PickupSettings.h"
 #include "settings/SettingsFile.h"
 
@@ -19,20 +20,6 @@
 #endif
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-template <class Body>
-double MicrosecondsPerRun(int runs, Body&& body) {
-    const auto start = Clock::now();
-    for (int i = 0; i < runs; ++i) body();
-    return std::chrono::duration<double, std::micro>(Clock::now() - start).count() / runs;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 #ifdef _WIN32
 void ApplyOnce(const char* path) { ApplyPickupSettings(path); }
@@ -69,9 +56,9 @@ int main(int argc, char** argv) {
 
     std::vector<double> apply, noFile, floor, ratio;
     for (int round = 0; round < rounds + 1; ++round) {
-        const double a = MicrosecondsPerRun(runs, [&] { ApplyOnce(file.c_str()); });
-        const double n = MicrosecondsPerRun(runs, [&] { ApplyOnce(missing.c_str()); });
-        const double f = MicrosecondsPerRun(runs, [&] { ReadWholeFile(file.c_str()); });
+        const double a = TimePerRun(runs, [&] { ApplyOnce(file.c_str()); });
+        const double n = TimePerRun(runs, [&] { ApplyOnce(missing.c_str()); });
+        const double f = TimePerRun(runs, [&] { ReadWholeFile(file.c_str()); });
         if (round == 0) continue;  // warm-up
         apply.push_back(a);
         noFile.push_back(n);
