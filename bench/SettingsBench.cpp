@@ -26,7 +26,7 @@ void ApplyOnce(const char* path) { ApplyPickupSettings(path); }
 const char* const Platform = "Windows (under Wine)";
 #else
 // The same reading and forming; the stores land in an ordinary buffer instead of the host.
-std::vector<unsigned char> hostData(Host::DataEnd - Host::DataBegin);
+std::vector<unsigned char> hostData(Host::DataSize);
 void ApplyOnce(const char* path) {
     WritePickupSettings(ReadSettingsFile(path), [](HostAddress address, const void* bytes, std::size_t size) {
         std::memcpy(&hostData[address - Host::DataBegin], bytes, size);
@@ -39,7 +39,7 @@ const char* const Platform = "native";
 
 int main(int argc, char** argv) {
 #ifdef _WIN32
-    if (!HostImage::Covers(Host::DataBegin, Host::DataEnd - Host::DataBegin)) {
+    if (!HostImage::Covers(Host::DataBegin, Host::DataSize)) {
         std::fprintf(stderr, "the benchmark's image does not cover the host's data\n");
         return 1;
     }

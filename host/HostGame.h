@@ -58,5 +58,6 @@ inline constexpr std::uint32_t ColorTableSize = ColorEntryCount * ColorEntrySize
 // The span of host data the plug-in writes, first byte to one past the last.
 inline constexpr HostAddress DataBegin = Pickup::ColorTable;
 inline constexpr HostAddress DataEnd = Pickup::WeaponCirclesAlphaMinus + 4;
+inline constexpr std::uint32_t DataSize = DataEnd - DataBegin;
 
 }  // namespace Host

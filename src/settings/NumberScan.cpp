@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <limits>
-#include <iterator>
 #include <system_error>
 #include <type_traits>
 

@@ -53,7 +53,6 @@ struct ColorKeys {
 constexpr ColorKeys ColorKey;
 static_assert(ColorKey[0] == "PickupColor_0" && ColorKey[43] == "PickupColor_43");
 
-
 }  // namespace
 
 PickupColorEntry DefaultPickupColor(int n) {

@@ -188,13 +188,6 @@ const std::pmr::vector<SettingsMap::Entry>& SettingsMap::ordered() const {
     return sorted;
 }
 
-SettingsMap::const_iterator SettingsMap::lowerBound(std::string_view key) const {
-    const KeyHead head = HeadOf(key);
-    return std::partition_point(begin(), end(), [&](const Entry& entry) {
-        return CompareKeys(HeadOf(entry.first), entry.first, head, key) < 0;
-    });
-}
-
 SettingsMap ParseSettingsText(std::string_view fileBytes) {
     // Room behind the text for the entries, as a file read from disk has.
     const std::size_t capacity = fileBytes.size() * 4 + 4096;

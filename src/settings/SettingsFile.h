@@ -24,7 +24,7 @@ struct FileBytes {
 // exactly, byte by byte as unsigned values, a prefix first; a later entry with the same
 // key replaces the earlier one. The map keeps the file's bytes, and its keys and values
 // are views of them. Exact lookups go through a hash table built while the file is read;
-// the key order is only worked out when asked for (iteration, lowerBound), which the
+// the key order is only worked out when asked for (iteration), which the
 // plug-in's own reading never does. Everything lives in an arena that starts in the file
 // buffer's unused tail, so an ordinary file costs no allocation beyond its buffer.
 // Returned by value, it is never moved (the copy is elided), so it can hold its arena in
@@ -44,8 +44,7 @@ public:
     // The value under exactly `key`, if there is one.
     std::optional<std::string_view> lookup(std::string_view key) const;
 
-    // In key order: the first entry whose key does not sort before `key`, and all entries.
-    const_iterator lowerBound(std::string_view key) const;
+    // All entries, in key order.
     const_iterator begin() const { return ordered().data(); }
     const_iterator end() const { return ordered().data() + ordered().size(); }
     std::size_t size() const { return entries.size(); }

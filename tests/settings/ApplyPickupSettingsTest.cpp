@@ -32,7 +32,7 @@ Expect::ColorTable ColorTableInHost() {
 class ApplyPickupSettingsInHost : public testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(HostImage::Covers(Host::DataBegin, Host::DataEnd - Host::DataBegin))
+        ASSERT_TRUE(HostImage::Covers(Host::DataBegin, Host::DataSize))
             << "the test image does not cover the host's data";
         HostImage::FillData(0xCC);
     }

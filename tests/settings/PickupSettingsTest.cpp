@@ -16,7 +16,7 @@ namespace Expect = PickupExpectations;
 // The host's data range in an ordinary buffer, filled with a pattern that no write makes.
 class FakeHostData {
 public:
-    FakeHostData() : bytes(Host::DataEnd - Host::DataBegin, 0xCC) {}
+    FakeHostData() : bytes(Host::DataSize, 0xCC) {}
 
     void store(HostAddress address, const void* source, std::size_t size) {
         ASSERT_GE(address, Host::DataBegin);

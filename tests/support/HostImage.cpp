@@ -30,7 +30,7 @@ bool Covers(HostAddress address, std::size_t size) {
 }
 
 void FillData(std::uint8_t pattern) {
-    std::memset(injector::host_ptr(Host::DataBegin), pattern, Host::DataEnd - Host::DataBegin);
+    std::memset(injector::host_ptr(Host::DataBegin), pattern, Host::DataSize);
 }
 
 }  // namespace HostImage
