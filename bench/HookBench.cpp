@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <vector>
 
-#include "StandInHost.h"
-#include "Timing.h"
+#include "bench/Timing.h"
 #include "injector/hooking"
+#include "tests/standin/StandInHost.h"
 
 namespace {
 

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "RepresentativeFile.h"
-#include "StandInHost.h"
-#include "Timing.h"
-#include "settings/SettingsFile.h"
+#include "bench/RepresentativeFile.h"
+#include "bench/Timing.h"
+#include "src/settings/SettingsFile.h"
+#include "tests/standin/StandInHost.h"
 
 namespace {
 

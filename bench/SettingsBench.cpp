@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "RepresentativeFile.h"
-#include "Timing.h"
-#include "settings/PickupSettings.h"
-#include "settings/SettingsFile.h"
+#include "bench/RepresentativeFile.h"
+#include "bench/Timing.h"
+#include "src/settings/PickupSettings.h"
+#include "src/settings/SettingsFile.h"
 
 #ifdef _WIN32
-#include "settings/ApplyPickupSettings.h"
-#include "support/HostImage.h"
+#include "src/settings/ApplyPickupSettings.h"
+#include "tests/support/HostImage.h"
 #endif
 
 namespace {

@@ -11,9 +11,9 @@
 #include <string>
 #include <string_view>
 
-#include "settings/NumberScan.h"
-#include "settings/PickupSettings.h"
-#include "settings/SettingsFile.h"
+#include "src/settings/NumberScan.h"
+#include "src/settings/PickupSettings.h"
+#include "src/settings/SettingsFile.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "Lustrebay.h"
+#include "src/Lustrebay.h"
 
 #include <functional>
 
 #include "plugin/CallSiteEvent.h"
-#include "settings/ApplyPickupSettings.h"
+#include "src/settings/ApplyPickupSettings.h"
 
 Lustrebay::Lustrebay() {
     try {

@@ -1,7 +1,7 @@
 // The plug-in object: one instance, constructed when the host loads the library.
 #pragma once
 
-#include "settings/LocateSettingsFile.h"
+#include "src/settings/LocateSettingsFile.h"
 
 class Lustrebay {
 public:

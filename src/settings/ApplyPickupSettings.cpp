@@ -1,9 +1,9 @@
-#include "settings/ApplyPickupSettings.h"
+#include "src/settings/ApplyPickupSettings.h"
 
 #include <cstring>
 
 #include "injector/memory.h"
-#include "settings/PickupSettings.h"
+#include "src/settings/PickupSettings.h"
 
 void ApplyPickupSettings(const char* settingsPath) {
     // Plain stores into the host's own writable data, which moves with the host's image

@@ -1,4 +1,4 @@
-#include "settings/LocateSettingsFile.h"
+#include "src/settings/LocateSettingsFile.h"
 
 #include <io.h>
 #include <windows.h>

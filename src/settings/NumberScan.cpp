@@ -1,4 +1,4 @@
-#include "settings/NumberScan.h"
+#include "src/settings/NumberScan.h"
 
 #include <algorithm>
 #include <charconv>

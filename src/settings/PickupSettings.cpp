@@ -1,8 +1,8 @@
-#include "settings/PickupSettings.h"
+#include "src/settings/PickupSettings.h"
 
 #include <optional>
 
-#include "settings/NumberScan.h"
+#include "src/settings/NumberScan.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "host/HostGame.h"
-#include "settings/SettingsFile.h"
+#include "src/settings/SettingsFile.h"
 
 // One record of the host's colour table, as laid out in the host's memory.
 struct PickupColorEntry {

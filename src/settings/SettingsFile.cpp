@@ -1,4 +1,4 @@
-#include "settings/SettingsFile.h"
+#include "src/settings/SettingsFile.h"
 
 #include <algorithm>
 #include <bit>
@@ -11,7 +11,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "settings/NumberScan.h"
+#include "src/settings/NumberScan.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include <string>
 #include <string_view>
 
-#include "StandInHost.h"
-#include "settings/LocateSettingsFile.h"
-#include "settings/PickupSettings.h"
+#include "src/settings/LocateSettingsFile.h"
+#include "src/settings/PickupSettings.h"
+#include "tests/standin/StandInHost.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "StandInFixture.h"
 #include "plugin/CallSiteEvent.h"
+#include "tests/standin/StandInFixture.h"
 
 namespace {
 

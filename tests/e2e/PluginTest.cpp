@@ -13,10 +13,10 @@
 #include <string>
 #include <string_view>
 
-#include "StandInFixture.h"
 #include "host/HostGame.h"
-#include "support/HostImage.h"
-#include "support/PickupExpectations.h"
+#include "tests/standin/StandInFixture.h"
+#include "tests/support/HostImage.h"
+#include "tests/support/PickupExpectations.h"
 
 namespace {
 

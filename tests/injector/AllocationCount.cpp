@@ -1,4 +1,4 @@
-#include "AllocationCount.h"
+#include "tests/injector/AllocationCount.h"
 
 #include <atomic>
 #include <cstdlib>

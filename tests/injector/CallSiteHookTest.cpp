@@ -10,10 +10,10 @@
 #include <utility>
 #include <vector>
 
-#include "AllocationCount.h"
-#include "StandInFixture.h"
 #include "injector/hooking"
 #include "injector/memory.h"
+#include "tests/injector/AllocationCount.h"
+#include "tests/standin/StandInFixture.h"
 
 namespace {
 

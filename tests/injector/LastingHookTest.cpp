@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <filesystem>
 
-#include "StandInFixture.h"
 #include "injector/memory.h"
+#include "tests/standin/StandInFixture.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "TestPage.h"
+#include "tests/injector/TestPage.h"
 
 namespace {
 

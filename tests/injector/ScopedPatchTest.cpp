@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "TestPage.h"
+#include "tests/injector/TestPage.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "injector/memory.h"
-#include "support/HostImage.h"
+#include "tests/support/HostImage.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "settings/ApplyPickupSettings.h"
+#include "src/settings/ApplyPickupSettings.h"
 
 #include <gtest/gtest.h>
 
@@ -9,9 +9,9 @@
 #include <string>
 
 #include "injector/memory.h"
-#include "support/HostImage.h"
-#include "support/PickupExpectations.h"
-#include "support/TempFolder.h"
+#include "tests/support/HostImage.h"
+#include "tests/support/PickupExpectations.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // its argument.
 #include <cstdio>
 
-#include "settings/LocateSettingsFile.h"
+#include "src/settings/LocateSettingsFile.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) return 2;

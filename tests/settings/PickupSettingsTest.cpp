@@ -1,4 +1,4 @@
-#include "settings/PickupSettings.h"
+#include "src/settings/PickupSettings.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <limits>
 #include <vector>
 
-#include "support/PickupExpectations.h"
+#include "tests/support/PickupExpectations.h"
 
 namespace {
 

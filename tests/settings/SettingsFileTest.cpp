@@ -1,4 +1,4 @@
-#include "settings/SettingsFile.h"
+#include "src/settings/SettingsFile.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "support/TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 

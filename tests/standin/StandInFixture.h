@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "StandInHost.h"
+#include "tests/standin/StandInHost.h"
 
 #ifndef STANDIN_LINKED_BASE
 #error "stand-in tests are added with glimmerward_standin_test(), which links them at a chosen base"

@@ -1,4 +1,4 @@
-#include "StandInHost.h"
+#include "tests/standin/StandInHost.h"
 
 #include <windows.h>
 
@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "injector/memory.h"
-#include "support/HostImage.h"
+#include "tests/support/HostImage.h"
 
 namespace StandInHost {
 

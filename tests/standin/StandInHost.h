@@ -11,7 +11,7 @@
 #include <cstdint>
 
 #include "host/HostGame.h"
-#include "support/PickupExpectations.h"
+#include "tests/support/PickupExpectations.h"
 
 namespace StandInHost {
 

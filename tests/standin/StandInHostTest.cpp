@@ -8,14 +8,14 @@
 #include <bit>
 #include <cstdint>
 
-#include "StandInFixture.h"
 #include "injector/hooking"
 #include "injector/memory.h"
 #include "plugin/HostVersion.h"
-#include "settings/ApplyPickupSettings.h"
-#include "support/HostImage.h"
-#include "support/PickupExpectations.h"
-#include "support/TempFolder.h"
+#include "src/settings/ApplyPickupSettings.h"
+#include "tests/standin/StandInFixture.h"
+#include "tests/support/HostImage.h"
+#include "tests/support/PickupExpectations.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "HostImage.h"
+#include "tests/support/HostImage.h"
 
 #include <cstring>
 
