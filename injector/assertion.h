@@ -23,4 +23,13 @@ inline void check(bool holds, const char* message,
     }
 }
 
+// For an assertion known by its line number: it reports `line`, wherever the check itself
+// moves within its file.
+inline void check(bool holds, const char* message, unsigned line,
+                  std::source_location where = std::source_location::current()) {
+    if (!holds) {
+        assertion_failed(message, project_source(where.file_name()), line);
+    }
+}
+
 }  // namespace injector
