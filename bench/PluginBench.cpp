@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "bench/PlainReaders.h"
 #include "bench/RepresentativeFile.h"
 #include "bench/Timing.h"
-#include "src/settings/SettingsFile.h"
 #include "tests/standin/StandInHost.h"
 
 namespace {
@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
     std::vector<double> hooked, floor, ratio;
     for (int round = 0; round < rounds + 1; ++round) {
         const double h = TimePerRun(runs, [] { StandInHost::RunCallSite(build); });
-        const double f = TimePerRun(runs, [&] { ReadWholeFile(path.c_str()); });
+        const double f = TimePerRun(runs, [&] { OpenReadClose(path.c_str()); });
         if (round == 0) continue;  // warm-up
         hooked.push_back(h);
         floor.push_back(f);

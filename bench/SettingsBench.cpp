@@ -1,5 +1,5 @@
 // Prints what one read-and-apply of the settings costs, beside the floor that no reader
-// can go below: opening, reading and closing the same file.
+// can go below (opening, reading and closing the same file) and a plain std::map reader.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/PlainReaders.h"
 #include "bench/RepresentativeFile.h"
 #include "bench/Timing.h"
 #include "src/settings/PickupSettings.h"
@@ -54,23 +55,31 @@ int main(int argc, char** argv) {
     const std::string text = RepresentativeFile();
     std::ofstream(file, std::ios::binary) << text;
 
-    std::vector<double> apply, noFile, floor, ratio;
+    std::vector<double> apply, noFile, read, plainMap, floor, ratio, readRatio;
     for (int round = 0; round < rounds + 1; ++round) {
         const double a = TimePerRun(runs, [&] { ApplyOnce(file.c_str()); });
         const double n = TimePerRun(runs, [&] { ApplyOnce(missing.c_str()); });
-        const double f = TimePerRun(runs, [&] { ReadWholeFile(file.c_str()); });
+        const double r = TimePerRun(runs, [&] { ReadSettingsFile(file.c_str()); });
+        const double p = TimePerRun(runs, [&] { PlainMapRead(file.c_str()); });
+        const double f = TimePerRun(runs, [&] { OpenReadClose(file.c_str()); });
         if (round == 0) continue;  // warm-up
         apply.push_back(a);
         noFile.push_back(n);
+        read.push_back(r);
+        plainMap.push_back(p);
         floor.push_back(f);
         ratio.push_back(a / f);
+        readRatio.push_back(r / p);
     }
     std::printf("settings read-and-apply, %s: median of %d rounds of %d runs, per run\n", Platform, rounds, runs);
     std::printf("  apply, representative file (%zu bytes, %zu keys): %8.2f us\n", text.size(),
                 ReadSettingsFile(file.c_str()).size(), Median(apply));
     std::printf("  apply, no file:                                  %8.2f us\n", Median(noFile));
+    std::printf("  read only, into the settings map:                %8.2f us\n", Median(read));
+    std::printf("  plain reader: fgets lines into a std::map:       %8.2f us\n", Median(plainMap));
     std::printf("  floor: open, read and close the same file:       %8.2f us\n", Median(floor));
     std::printf("  ratio apply / floor (median of per-round ratios): %7.2f\n", Median(ratio));
+    std::printf("  ratio read / plain reader (median of ratios):     %7.2f\n", Median(readRatio));
     std::filesystem::remove_all(folder);
     return 0;
 }
