@@ -4,17 +4,14 @@
 #include <charconv>
 #include <limits>
 #include <system_error>
-#include <type_traits>
 
 namespace {
 
 constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-constexpr bool IsHexDigit(char c) {
-    return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
 constexpr char Lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+
+constexpr bool IsHexDigit(char c) { return IsDigit(c) || (Lower(c) >= 'a' && Lower(c) <= 'f'); }
 
 // How many characters at `at` match `word` case-insensitively, from its start.
 std::size_t MatchWord(std::string_view text, std::size_t at, std::string_view word) {
@@ -161,62 +158,18 @@ bool Overflows(std::string_view body, bool hex) {
     return power > 0;
 }
 
-// Clinger's fast path for the plain decimals that settings mostly hold ("1.0", "0.76",
-// "255"): when the digits and the power of ten are both exact in T, one correctly rounded
-// division gives the correctly rounded result, as the general conversion would. Empty for
-// other forms. (The arithmetic is IEEE: SSE on every target we build.)
-template <class T>
-std::optional<T> PlainDecimal(std::string_view body) {
-    constexpr bool single = std::is_same_v<T, float>;
-    constexpr int MaxDigits = single ? 7 : 15;  // below 2^24, or 2^53
-    static constexpr T PowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11,
-                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-    constexpr int MaxScale = single ? 10 : 22;  // 10^10 is still exact in float
-    std::uint64_t mantissa = 0;
-    int digits = 0;
-    int scale = 0;
-    bool afterPoint = false;
-    for (const char c : body) {
-        if (c == '.') {
-            afterPoint = true;
-            continue;
-        }
-        if (!IsDigit(c)) return std::nullopt;  // an exponent: left to the general conversion
-        if (afterPoint) --scale;
-        if (mantissa == 0 && c == '0') continue;
-        if (++digits > MaxDigits) return std::nullopt;
-        mantissa = mantissa * 10 + std::uint64_t(c - '0');
-    }
-    if (-scale > MaxScale) return std::nullopt;
-    return static_cast<T>(mantissa) / PowersOfTen[-scale];
-}
-
 template <class T>
 T ConvertToken(std::string_view text, const FloatToken& token) {
-    T magnitude = 0;
-    switch (token.form) {
-        case FloatForm::None:
-            return 0;
-        case FloatForm::Infinity:
-            magnitude = std::numeric_limits<T>::infinity();
-            break;
-        case FloatForm::NaN:
-            magnitude = std::numeric_limits<T>::quiet_NaN();
-            break;
-        case FloatForm::Decimal:
-        case FloatForm::Hex: {
-            const bool hex = token.form == FloatForm::Hex;
-            const std::string_view body = text.substr(token.bodyBegin, token.validEnd - token.bodyBegin);
-            if (const auto plain = hex ? std::nullopt : PlainDecimal<T>(body)) {
-                magnitude = *plain;
-                break;
-            }
-            const auto result = std::from_chars(body.data(), body.data() + body.size(), magnitude,
-                                                hex ? std::chars_format::hex : std::chars_format::general);
-            if (result.ec == std::errc::result_out_of_range) {
-                magnitude = Overflows(body, hex) ? std::numeric_limits<T>::infinity() : T(0);
-            }
-            break;
+    using Limits = std::numeric_limits<T>;
+    if (token.form == FloatForm::None) return 0;
+    T magnitude = token.form == FloatForm::Infinity ? Limits::infinity() : Limits::quiet_NaN();
+    if (token.form == FloatForm::Decimal || token.form == FloatForm::Hex) {
+        const bool hex = token.form == FloatForm::Hex;
+        const std::string_view body = text.substr(token.bodyBegin, token.validEnd - token.bodyBegin);
+        const auto result = std::from_chars(body.data(), body.data() + body.size(), magnitude,
+                                            hex ? std::chars_format::hex : std::chars_format::general);
+        if (result.ec == std::errc::result_out_of_range) {
+            magnitude = Overflows(body, hex) ? Limits::infinity() : T(0);
         }
     }
     return token.negative ? -magnitude : magnitude;
@@ -228,7 +181,7 @@ double ConvertFloatPrefix(std::string_view text) {
     return ConvertToken<double>(text, LocateFloat(text, 0));
 }
 
-std::optional<Scanned<float>> ScanGeneralFloatField(std::string_view text, std::size_t from) {
+std::optional<Scanned<float>> ScanFloatField(std::string_view text, std::size_t from) {
     const FloatToken token = LocateFloat(text, from);
     if (token.form == FloatForm::None || token.itemEnd != token.validEnd) return std::nullopt;
     return Scanned<float>{ConvertToken<float>(text, token), token.validEnd};
