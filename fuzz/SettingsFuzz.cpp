@@ -88,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(settings.size() == reference.size(), "the reader keeps other entries than the reference");
     auto expected = reference.begin();
     for (const auto& [key, value] : settings) {
-        Check(key == expected->first && value == expected->second, "the reader reads an entry otherwise than the reference");
+        Check(std::string_view(key) == expected->first && std::string_view(value) == expected->second, "the reader reads an entry otherwise than the reference");
         ++expected;
     }
     std::optional<std::string_view> previous;

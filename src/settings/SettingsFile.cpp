@@ -1,220 +1,158 @@
 #include "src/settings/SettingsFile.h"
 
 #include <algorithm>
-#include <bit>
-#include <compare>
-#include <cstdint>
+#include <array>
 #include <cstdio>
-#include <cstring>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "src/settings/NumberScan.h"
 
 namespace {
 
-// What one read into a 256-byte line buffer takes: 255 bytes at most, through the first LF.
-constexpr std::size_t LinePieceLimit = 255;
+constexpr std::size_t PieceLimit = 255;  // what one read into a 256-byte line buffer takes
+constexpr std::size_t ChunkSize = 4096;  // raw bytes held at a time, at least a piece and one more
 constexpr char CtrlZ = '\x1A';
-
-// The first byte in [from, to) that is one of `Targets`, or `to`. Sixteen bytes at a
-// time where SSE2 is there (every x86 target we build for), since a settings line is
-// mostly bytes that are none of them.
-template <char... Targets>
-std::size_t FindAny(const char* text, std::size_t from, std::size_t to) {
-    std::size_t i = from;
-#if defined(__SSE2__)
-    for (; i + 16 <= to; i += 16) {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
-        __m128i hits = _mm_setzero_si128();
-        ((hits = _mm_or_si128(hits, _mm_cmpeq_epi8(block, _mm_set1_epi8(Targets)))), ...);
-        if (const int mask = _mm_movemask_epi8(hits); mask != 0) {
-            return i + static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(mask)));
-        }
-    }
-#endif
-    while (i < to && ((text[i] != Targets) && ...)) ++i;
-    return i;
-}
 
 constexpr bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-// What a value loses at its end: blanks and line-end characters.
-constexpr bool IsValueTrailer(char c) { return IsBlank(c) || c == '\r' || c == '\n'; }
+// Cuts the raw bytes of a source into pieces, holding one chunk of them at a time.
+class PieceCutter {
+public:
+    explicit PieceCutter(const SettingsSource& bytes) : source(bytes) {}
 
-SettingsMap::KeyHead HeadOf(std::string_view key) {
-    static_assert(std::endian::native == std::endian::little, "loads are byte-swapped to big-endian");
-    // Overlapping loads, so that no byte beyond the key is read and no library call is made.
-    const char* const bytes = key.data();
-    const std::size_t size = key.size();
-    const auto load64 = [bytes](std::size_t at) {
-        std::uint64_t word;
-        std::memcpy(&word, bytes + at, 8);
-        return __builtin_bswap64(word);
-    };
-    const auto load32 = [bytes](std::size_t at) {
-        std::uint32_t word;
-        std::memcpy(&word, bytes + at, 4);
-        return std::uint64_t{__builtin_bswap32(word)};
-    };
-    if (size >= 16) return {load64(0), load64(8)};
-    if (size > 8) return {load64(0), load64(size - 8) << (8 * (16 - size))};
-    if (size >= 4) return {(load32(0) << 32) | (load32(size - 4) << (8 * (8 - size))), 0};
-    std::uint64_t high = 0;
-    for (std::size_t i = 0; i < size; ++i) high |= std::uint64_t{static_cast<unsigned char>(bytes[i])} << (56 - 8 * i);
-    return {high, 0};
-}
+    // The next piece's raw bytes, its LF (and a CR before it) included; false at the end.
+    bool next(std::string_view& raw, PieceEnd& end);
 
-// Byte order of two keys, their heads first. Keys whose heads match are either one a
-// zero-padded prefix of the other, when both are short, or share sixteen bytes
-// ("WeaponCircles_AlphaPlus", "WeaponCircles_AlphaMinus") and need their bytes compared.
-std::strong_ordering CompareKeys(const SettingsMap::KeyHead& headA, std::string_view a,
-                                 const SettingsMap::KeyHead& headB, std::string_view b) {
-    if (const auto order = headA <=> headB; order != 0) return order;
-    if (a.size() <= 16 && b.size() <= 16) return a.size() <=> b.size();
-    return a.compare(b) <=> 0;  // char_traits<char> compares as unsigned bytes
-}
+private:
+    void refill();
 
-// Where a key's entry is looked for first in a table of 2^k slots.
-std::uint32_t HashOf(const SettingsMap::KeyHead& head, std::size_t size) {
-    const std::uint64_t mixed = (head.high * 0x9E3779B97F4A7C15u) ^ ((head.low + size) * 0xC2B2AE3D27D4EB4Fu);
-    return static_cast<std::uint32_t>(mixed >> 32) ^ static_cast<std::uint32_t>(mixed);
-}
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
+    const SettingsSource& source;
+    std::array<char, ChunkSize> chunk;
+    std::size_t first = 0;  // [first, last) is not cut yet
+    std::size_t last = 0;
+    bool exhausted = false;  // the source has no more, or a Ctrl-Z ended the text
+    bool endedByCtrlZ = false;
 };
+
+void PieceCutter::refill() {
+    std::copy(chunk.begin() + first, chunk.begin() + last, chunk.begin());
+    last -= first;
+    first = 0;
+    while (!exhausted && last < chunk.size()) {
+        const std::string_view got(chunk.data() + last, source(chunk.data() + last, chunk.size() - last));
+        const std::size_t ctrlZ = got.find(CtrlZ);  // text mode ends the file there: no more reads
+        endedByCtrlZ = ctrlZ != std::string_view::npos;
+        exhausted = got.empty() || endedByCtrlZ;
+        last += endedByCtrlZ ? ctrlZ : got.size();
+    }
+}
+
+bool PieceCutter::next(std::string_view& raw, PieceEnd& end) {
+    // One byte beyond the limit is looked at: a CR LF pair there is one byte of the piece.
+    if (last - first <= PieceLimit) refill();
+    const std::string_view rest(chunk.data() + first, last - first);
+    if (rest.empty()) return false;
+    std::size_t size = std::min(rest.size(), PieceLimit);
+    if (const std::size_t lf = rest.substr(0, size).find('\n'); lf != std::string_view::npos) {
+        size = lf + 1;
+    } else if (rest.substr(size - 1, 2) == "\r\n") {
+        size += 1;
+    }
+    raw = rest.substr(0, size);
+    if (raw.back() == '\n') {
+        end = PieceEnd::LineFeed;
+    } else {
+        end = size < rest.size() ? PieceEnd::Limit : endedByCtrlZ ? PieceEnd::CtrlZ : PieceEnd::EndOfText;
+    }
+    first += size;
+    return true;
+}
+
+// What a piece's text (its bytes before the LF or a NUL) holds; an entry's key and value.
+PieceKind Parse(std::string_view text, std::string_view& key, std::string_view& value) {
+    std::size_t start = 0;
+    while (start < text.size() && IsBlank(text[start])) ++start;
+    if (start == text.size()) return PieceKind::Blank;
+    if (text[start] == '#' || text[start] == ';') return PieceKind::Comment;
+    const std::size_t equals = text.find('=', start);
+    if (equals == std::string_view::npos) return PieceKind::NoEquals;
+    std::size_t keyEnd = equals;
+    while (keyEnd > start && IsBlank(text[keyEnd - 1])) --keyEnd;
+    std::size_t valueStart = equals + 1;
+    while (valueStart < text.size() && IsBlank(text[valueStart])) ++valueStart;
+    std::size_t valueEnd = text.size();
+    while (valueEnd > valueStart && (IsBlank(text[valueEnd - 1]) || text[valueEnd - 1] == '\r')) --valueEnd;
+    key = text.substr(start, keyEnd - start);
+    value = text.substr(valueStart, valueEnd - valueStart);
+    return PieceKind::Entry;
+}
+
+void StoreEntries(SettingsMap& settings, const SettingsSource& source) {
+    ReadSettingsPieces(source, [&settings](const SettingsPiece& piece) {
+        if (piece.kind == PieceKind::Entry) settings.store(piece.key, piece.value);
+    });
+}
 
 }  // namespace
 
-SettingsMap::SettingsMap(FileBytes fileBytes)
-    : bytes(std::move(fileBytes)),
-      arena(bytes.data.get() + bytes.size, bytes.capacity - bytes.size),
-      heads(&arena),
-      entries(&arena),
-      slots(&arena),
-      sorted(&arena) {
-    const char* const text = bytes.data.get();
-    std::size_t size = bytes.size;  // until a Ctrl-Z ends the file
-    heads.reserve(64);
-    entries.reserve(64);
-    slots.assign(128, 0);
-
-    // One pass over each piece finds its first "=" and where its text ends. Pieces are cut
-    // as in the translated stream, where a CR LF pair is one LF: that CR only stands right
-    // before the LF that ends a line, and a value's trailing CRs are removed anyway, so each
-    // piece is parsed in place from the raw bytes.
-    std::size_t at = 0;
-    while (at < size) {
-        const std::size_t limit = std::min(size, at + LinePieceLimit);
-        std::size_t equals = limit;
-        std::size_t stop = FindAny<'\n', '\0', CtrlZ, '='>(text, at, limit);
-        if (stop < limit && text[stop] == '=') {
-            equals = stop;
-            stop = FindAny<'\n', '\0', CtrlZ>(text, stop + 1, limit);
+void ReadSettingsPieces(const SettingsSource& source,
+                        const std::function<void(const SettingsPiece&)>& onPiece) {
+    PieceCutter cutter(source);
+    std::string_view raw;
+    SettingsPiece piece{1, PieceKind::Blank, PieceEnd::EndOfText, {}, {}};
+    while (cutter.next(raw, piece.end)) {
+        const bool lineEnds = piece.end == PieceEnd::LineFeed;
+        std::string_view text = raw;
+        if (lineEnds) text.remove_suffix(raw.ends_with("\r\n") ? 2 : 1);  // CR LF reads as LF
+        if (const std::size_t nul = text.find('\0'); nul != std::string_view::npos) {
+            text = text.substr(0, nul);
+            piece.end = PieceEnd::Nul;
         }
-        // A NUL ends the line's text, not the piece: that ends at the LF.
-        const std::size_t lf = stop < limit && text[stop] == '\0' ? FindAny<'\n', CtrlZ>(text, stop, limit) : stop;
-        std::size_t end = lf;
-        if (lf < limit && text[lf] == CtrlZ) {
-            size = lf;
-        } else if (lf < limit) {
-            end = lf + 1;
-        } else if (end < size && text[end - 1] == '\r' && text[end] == '\n') {
-            ++end;
-        }
-        const std::string_view line(text + at, stop - at);
-        if (equals < stop) {
-            std::size_t start = 0;
-            while (IsBlank(line[start])) ++start;  // stops at the "=" at the latest
-            if (line[start] != '#' && line[start] != ';') {
-                std::size_t keyEnd = equals - at;
-                while (keyEnd > start && IsBlank(line[keyEnd - 1])) --keyEnd;
-                std::size_t valueStart = equals - at + 1;
-                while (valueStart < line.size() && IsBlank(line[valueStart])) ++valueStart;
-                std::size_t valueEnd = line.size();
-                while (valueEnd > valueStart && IsValueTrailer(line[valueEnd - 1])) --valueEnd;
-                store(line.substr(start, keyEnd - start), line.substr(valueStart, valueEnd - valueStart));
-            }
-        }
-        at = end;
+        piece.key = piece.value = {};
+        piece.kind = Parse(text, piece.key, piece.value);
+        onPiece(piece);
+        piece.line += lineEnds ? 1 : 0;
     }
 }
 
-std::uint32_t& SettingsMap::slotOf(const KeyHead& head, std::string_view key) const {
-    const std::size_t mask = slots.size() - 1;
-    for (std::size_t slot = HashOf(head, key.size()) & mask;; slot = (slot + 1) & mask) {
-        const std::uint32_t index = slots[slot];
-        if (index == 0) return slots[slot];
-        if (CompareKeys(heads[index - 1], entries[index - 1].first, head, key) == 0) return slots[slot];
-    }
-}
+SettingsMap::SettingsMap()
+    : arena(std::make_unique<std::pmr::monotonic_buffer_resource>(4096)), entries(arena.get()) {}
 
 void SettingsMap::store(std::string_view key, std::string_view value) {
-    const KeyHead head = HeadOf(key);
-    std::uint32_t& slot = slotOf(head, key);
-    if (slot != 0) {
-        entries[slot - 1].second = value;  // the later entry wins
-        return;
-    }
-    heads.push_back(head);
-    entries.emplace_back(key, value);
-    slot = static_cast<std::uint32_t>(entries.size());
-    if (entries.size() * 2 > slots.size()) {  // keep the table at most half full
-        slots.assign(slots.size() * 2, 0);
-        for (std::size_t i = 0; i < entries.size(); ++i) slotOf(heads[i], entries[i].first) = static_cast<std::uint32_t>(i + 1);
+    const auto at = entries.lower_bound(key);
+    if (at == entries.end() || at->first != key) {
+        entries.emplace_hint(at, key, value);
+    } else {
+        // In place when it fits; a longer value takes at least twice the old room, so
+        // repeats of one key take a bounded amount of the arena.
+        at->second.assign(value);
     }
 }
 
 std::optional<std::string_view> SettingsMap::lookup(std::string_view key) const {
-    const std::uint32_t slot = slotOf(HeadOf(key), key);
-    if (slot == 0) return std::nullopt;
-    return entries[slot - 1].second;
-}
-
-const std::pmr::vector<SettingsMap::Entry>& SettingsMap::ordered() const {
-    if (!isSorted) {
-        std::pmr::vector<std::uint32_t> order(entries.size(), sorted.get_allocator());
-        for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-        std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-            return CompareKeys(heads[a], entries[a].first, heads[b], entries[b].first) < 0;
-        });
-        sorted.reserve(order.size());
-        for (const std::uint32_t i : order) sorted.push_back(entries[i]);
-        isSorted = true;
-    }
-    return sorted;
+    const auto at = entries.find(key);
+    return at == entries.end() ? std::nullopt : std::optional<std::string_view>(at->second);
 }
 
 SettingsMap ParseSettingsText(std::string_view fileBytes) {
-    // Room behind the text for the entries, as a file read from disk has.
-    const std::size_t capacity = fileBytes.size() * 4 + 4096;
-    FileBytes copy{std::make_unique_for_overwrite<char[]>(capacity), fileBytes.size(), capacity};
-    std::copy(fileBytes.begin(), fileBytes.end(), copy.data.get());
-    return SettingsMap(std::move(copy));
-}
-
-FileBytes ReadWholeFile(const char* path) {
-    const std::unique_ptr<std::FILE, FileCloser> file{std::fopen(path, "rb")};
-    if (!file) return {};
-    std::setvbuf(file.get(), nullptr, _IONBF, 0);  // reads go straight into our buffer
-
-    // One read takes a file of ordinary size whole; a larger one grows the buffer.
-    FileBytes bytes{std::make_unique_for_overwrite<char[]>(16384), 0, 16384};
-    for (;;) {
-        bytes.size += std::fread(bytes.data.get() + bytes.size, 1, bytes.capacity - bytes.size, file.get());
-        if (bytes.size < bytes.capacity) return bytes;
-        auto larger = std::make_unique_for_overwrite<char[]>(bytes.capacity * 2);
-        std::copy_n(bytes.data.get(), bytes.size, larger.get());
-        bytes.data = std::move(larger);
-        bytes.capacity *= 2;
-    }
+    SettingsMap settings;
+    StoreEntries(settings, [&fileBytes](char* buffer, std::size_t capacity) {
+        const std::size_t size = fileBytes.copy(buffer, capacity);
+        fileBytes.remove_prefix(size);
+        return size;
+    });
+    return settings;
 }
 
 SettingsMap ReadSettingsFile(const char* path) {
-    return SettingsMap(ReadWholeFile(path));
+    SettingsMap settings;
+    const auto close = [](std::FILE* file) { std::fclose(file); };
+    const std::unique_ptr<std::FILE, decltype(close)> file{std::fopen(path, "rb"), close};
+    if (!file) return settings;
+    std::setvbuf(file.get(), nullptr, _IONBF, 0);  // reads go straight into the chunk
+    StoreEntries(settings, [&file](char* buffer, std::size_t capacity) {
+        return std::fread(buffer, 1, capacity, file.get());  // 0 at the end or on an error
+    });
+    return settings;
 }
 
 float GetFloatSetting(const SettingsMap& settings, const char* key, float defaultValue) {

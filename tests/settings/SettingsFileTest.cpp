@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -49,9 +50,95 @@ TEST(SettingsText, ParsesEachLineAsTheFormatSays) {
         {"a byte-order mark hides a comment", "\xEF\xBB\xBF# a=1\n", {{"\xEF\xBB\xBF# a", "1"}}},
         {"empty text", "", {}},
     };
+    TempFolder folder;
     for (const ParseCase& c : cases) {
         EXPECT_EQ(c.expected, EntriesOf(ParseSettingsText(c.text))) << c.name;
+        const auto file = folder.write("Glimmerward.ini", c.text);
+        EXPECT_EQ(c.expected, EntriesOf(ReadSettingsFile(file.string().c_str()))) << c.name << ", from a file";
     }
+}
+
+struct Piece {
+    std::uint64_t line;
+    PieceKind kind;
+    PieceEnd end;
+    std::string key;
+    std::string value;
+    bool operator==(const Piece&) const = default;
+};
+
+std::vector<Piece> PiecesOf(std::string_view text) {
+    std::vector<Piece> pieces;
+    ReadSettingsPieces(
+        [&text](char* buffer, std::size_t capacity) {
+            const std::size_t size = text.copy(buffer, capacity);
+            text.remove_prefix(size);
+            return size;
+        },
+        [&pieces](const SettingsPiece& p) {
+            pieces.push_back({p.line, p.kind, p.end, std::string(p.key), std::string(p.value)});
+        });
+    return pieces;
+}
+
+struct PiecesCase {
+    const char* name;
+    std::string text;
+    std::vector<Piece> expected;
+};
+
+TEST(SettingsPieces, TellEachPieceItsLineWhatItHoldsAndHowItEnded) {
+    using K = PieceKind;
+    using E = PieceEnd;
+    const std::string longLine = "k=" + std::string(300, 'v');
+    const PiecesCase cases[] = {
+        {"one of each kind", "a = 1\n\n  # c\n[s]\n",
+         {{1, K::Entry, E::LineFeed, "a", "1"}, {2, K::Blank, E::LineFeed, "", ""},
+          {3, K::Comment, E::LineFeed, "", ""}, {4, K::NoEquals, E::LineFeed, "", ""}}},
+        {"CR LF is a line end, a lone CR is not", "\r\na\rb=1\r\n",
+         {{1, K::Blank, E::LineFeed, "", ""}, {2, K::Entry, E::LineFeed, "a\rb", "1"}}},
+        {"a long line's pieces share its number", longLine + "\nx=1",
+         {{1, K::Entry, E::Limit, "k", std::string(253, 'v')}, {1, K::NoEquals, E::LineFeed, "", ""},
+          {2, K::Entry, E::EndOfText, "x", "1"}}},
+        {"a NUL ends the text, not the line", std::string("a=1\0b=2\nc=3\n", 12),
+         {{1, K::Entry, E::Nul, "a", "1"}, {2, K::Entry, E::LineFeed, "c", "3"}}},
+        {"a NUL first leaves a blank piece", std::string("\0a=1", 5), {{1, K::Blank, E::Nul, "", ""}}},
+        {"a Ctrl-Z ends the text", "a=1\nb=2\x1A\nc=3\n",
+         {{1, K::Entry, E::LineFeed, "a", "1"}, {2, K::Entry, E::CtrlZ, "b", "2"}}},
+        {"a Ctrl-Z after a line end leaves no piece", "a=1\n\x1A b=2", {{1, K::Entry, E::LineFeed, "a", "1"}}},
+        {"no text, no piece", "", {}},
+    };
+    for (const PiecesCase& c : cases) EXPECT_EQ(c.expected, PiecesOf(c.text)) << c.name;
+}
+
+// The reader holds a few KiB of the text at a time: every piece must come out the same
+// wherever the end of what it holds falls, inside a long line or between a CR and its LF.
+TEST(SettingsText, ReadsPiecesTheSameWhereverTheyMeetTheEndOfWhatIsHeld) {
+    const std::string lines = "a=" + std::string(298, 'v') + "\r\n" +  // a piece of 255 bytes, then 45
+                              "b=" + std::string(252, 'w') + "\r\n" +  // 254 bytes and CR LF: one piece
+                              "c=1\x1A\nd=2\n";
+    const Entries expected{{"a", std::string(253, 'v')}, {"b", std::string(252, 'w')}, {"c", "1"}};
+    for (std::size_t padding = 3500; padding < 4700; ++padding) {
+        const std::string text = "#" + std::string(padding - 2, 'x') + "\n" + lines;
+        ASSERT_EQ(expected, EntriesOf(ParseSettingsText(text))) << "after " << padding << " bytes";
+    }
+}
+
+// Each key finds its place as it comes, in logarithmic steps: a million distinct keys in
+// scrambled order, where a sorted array shifted on every insertion would take hours.
+TEST(SettingsText, KeepsAMillionDistinctKeysInOrder) {
+    constexpr int Count = 1000000;
+    std::string text;
+    for (long long n = 0; n < Count; ++n) {
+        text += "key" + std::to_string(n * 7919 % Count) + "=" + std::to_string(n) + "\n";
+    }
+    const SettingsMap settings = ParseSettingsText(text);
+    EXPECT_EQ(std::size_t{Count}, settings.size());
+    EXPECT_TRUE(std::is_sorted(settings.begin(), settings.end(),
+                               [](const auto& a, const auto& b) { return a.first < b.first; }));
+    EXPECT_EQ("0", settings.lookup("key0").value_or("absent"));
+    EXPECT_EQ("1", settings.lookup("key7919").value_or("absent"));
+    EXPECT_EQ("absent", settings.lookup("key1000000").value_or("absent"));
 }
 
 TEST(SettingsText, CrLfAndLfLineEndsGiveTheSameMap) {
