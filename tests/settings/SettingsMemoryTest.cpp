@@ -1,0 +1,79 @@
+// The reader's memory grows with the entries it keeps, never with the size of the file.
+#include "src/settings/SettingsFile.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "tests/support/AllocationPeak.h"
+#include "tests/support/TempFolder.h"
+
+namespace {
+
+// Writes `lines(n)` for n = 0, 1, ... until the file holds `size` bytes, then `last`.
+template <class Lines>
+std::string WriteFile(const TempFolder& folder, const char* name, std::size_t size, Lines&& lines,
+                      const std::string& last) {
+    const std::filesystem::path path = folder.path() / name;
+    std::ofstream out(path, std::ios::binary);
+    std::string block;
+    for (std::size_t n = 0, written = 0; written < size; ++n) {
+        block += lines(n);
+        if (block.size() >= (1u << 20)) {
+            out << block;
+            written += block.size();
+            block.clear();
+        }
+    }
+    out << block << last;
+    return path.string();
+}
+
+// The most bytes held at once, beyond what was held before, while reading the file and
+// looking its value up.
+std::size_t PeakWhileReading(const std::string& path, float& pickupSize) {
+    AllocationPeak::Restart();
+    const std::size_t before = AllocationPeak::Live();
+    pickupSize = GetFloatSetting(ReadSettingsFile(path.c_str()), "PickupSize", 1.2f);
+    return AllocationPeak::Peak() - before;
+}
+
+TEST(SettingsMemory, AFileOfCommentsEightTimesAsLargeNeedsNoMoreMemory) {
+    TempFolder folder;
+    const auto comment = [](std::size_t n) { return "; comment line " + std::to_string(n) + "\r\n"; };
+    const std::string small = WriteFile(folder, "small.ini", 8u << 20, comment, "PickupSize = 3\r\n");
+    const std::string large = WriteFile(folder, "large.ini", 64u << 20, comment, "PickupSize = 3\r\n");
+    float smallValue = 0;
+    float largeValue = 0;
+    const std::size_t smallPeak = PeakWhileReading(small, smallValue);
+    const std::size_t largePeak = PeakWhileReading(large, largeValue);
+    EXPECT_EQ(3.0f, smallValue);
+    EXPECT_EQ(3.0f, largeValue);
+    EXPECT_EQ(smallPeak, largePeak);
+    EXPECT_GT(smallPeak, 0u);
+    RecordProperty("peakBytes", std::to_string(largePeak));
+}
+
+TEST(SettingsMemory, OneKeyRepeatedMillionsOfTimesNeedsNoMoreMemoryThanAFewThousandTimes) {
+    TempFolder folder;
+    // Values of every length up to 31 bytes, and of 240 bytes now and then: each repeat
+    // replaces a value longer or shorter than the one before.
+    const auto repeat = [](std::size_t n) {
+        const std::size_t zeros = n % 997 == 0 ? 240 : n * 7 % 32;
+        return "PickupSize = 1." + std::string(zeros, '0') + "\n";
+    };
+    const std::string few = WriteFile(folder, "few.ini", 200u << 10, repeat, "PickupSize = 3\n");
+    const std::string many = WriteFile(folder, "many.ini", 64u << 20, repeat, "PickupSize = 3\n");
+    float fewValue = 0;
+    float manyValue = 0;
+    const std::size_t fewPeak = PeakWhileReading(few, fewValue);
+    const std::size_t manyPeak = PeakWhileReading(many, manyValue);
+    EXPECT_EQ(3.0f, fewValue);
+    EXPECT_EQ(3.0f, manyValue);
+    EXPECT_EQ(fewPeak, manyPeak);
+    RecordProperty("peakBytes", std::to_string(manyPeak));
+}
+
+}  // namespace
