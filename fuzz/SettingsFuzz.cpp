@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "src/settings/NumberScan.h"
 #include "src/settings/PickupSettings.h"
@@ -46,13 +47,22 @@ void CheckNumbers(std::string_view text) {
 
 constexpr bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-std::map<std::string, std::string> ReferenceRead(std::string_view raw) {
+// A piece as the reference cuts it: its physical line, and its entry if it holds one.
+struct ReferencePiece {
+    std::uint64_t line;
+    bool entry;
+    std::string key;
+    std::string value;
+};
+
+std::map<std::string, std::string> ReferenceRead(std::string_view raw, std::vector<ReferencePiece>& pieces) {
     std::string text;  // as text mode delivers it: CR LF as LF, Ctrl-Z ending the file
     for (std::size_t i = 0; i < raw.size() && raw[i] != '\x1A'; ++i) {
         if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
         text += raw[i];
     }
     std::map<std::string, std::string> entries;
+    std::uint64_t lineNumber = 1;
     for (std::size_t at = 0; at < text.size();) {
         std::size_t end = at;  // one read: at most 255 bytes, through the first LF
         while (end < text.size() && end - at < 255) {
@@ -60,6 +70,8 @@ std::map<std::string, std::string> ReferenceRead(std::string_view raw) {
         }
         std::string line = text.substr(at, end - at);
         at = end;
+        pieces.push_back({lineNumber, false, {}, {}});
+        lineNumber += line.back() == '\n' ? 1 : 0;
         line.resize(std::strlen(line.c_str()));  // the line as a C string
         std::size_t start = 0;
         while (start < line.size() && IsBlank(line[start])) ++start;
@@ -73,6 +85,7 @@ std::map<std::string, std::string> ReferenceRead(std::string_view raw) {
         std::string value = line.substr(valueStart);
         while (!value.empty() && (IsBlank(value.back()) || value.back() == '\r' || value.back() == '\n')) value.pop_back();
         entries[key] = value;
+        pieces.back() = {pieces.back().line, true, key, value};
     }
     return entries;
 }
@@ -84,7 +97,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckNumbers(text);
 
     const SettingsMap settings = ParseSettingsText(text);
-    const auto reference = ReferenceRead(text);
+    std::vector<ReferencePiece> referencePieces;
+    const auto reference = ReferenceRead(text, referencePieces);
+
+    // Each piece handed out as the reference cuts it: its line, and its entry or none.
+    std::size_t next = 0;
+    std::string_view rest = text;
+    ReadSettingsPieces(
+        [&rest](char* buffer, std::size_t capacity) {
+            const std::size_t got = rest.copy(buffer, capacity);
+            rest.remove_prefix(got);
+            return got;
+        },
+        [&](const SettingsPiece& piece) {
+            Check(next < referencePieces.size(), "more pieces than the reference cuts");
+            const ReferencePiece& expected = referencePieces[next++];
+            Check(piece.line == expected.line, "a piece on another line than the reference's");
+            Check((piece.kind == PieceKind::Entry) == expected.entry, "an entry where the reference has none, or none where it has one");
+            Check(piece.key == expected.key && piece.value == expected.value, "a piece's key or value differs from the reference");
+        });
+    Check(next == referencePieces.size(), "fewer pieces than the reference cuts");
     Check(settings.size() == reference.size(), "the reader keeps other entries than the reference");
     auto expected = reference.begin();
     for (const auto& [key, value] : settings) {
