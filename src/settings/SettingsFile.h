@@ -23,8 +23,8 @@ enum class PieceKind : std::uint8_t {
 enum class PieceEnd : std::uint8_t {
     LineFeed,   // its line's LF, the last byte of the piece
     Limit,      // 255 bytes without an LF: the rest of the line comes as further pieces
-    Nul,        // a NUL ended its text; the piece ran on, unread, to its LF or its limit
-    CtrlZ,      // a Ctrl-Z: nothing after it is read
+    Nul,        // a NUL ended its text; the piece still ran on, unread, to one of the others
+    CtrlZ,      // a Ctrl-Z inside the piece: nothing after it is read
     EndOfText,  // the text ran out
 };
 
