@@ -1,10 +1,12 @@
-# Cross-builds for 32-bit Windows with MinGW-w64. The posix thread model is the one in
-# which the C++ runtime's threading (and so GoogleTest) builds.
+# Cross-builds for 32-bit Windows with MinGW-w64, in the win32 thread model: the runtime's
+# locks are Windows' own, with no threads library linked in. The posix model links
+# winpthread, whose per-load objects outlive an unloaded DLL (two handles and some heap
+# at every LoadLibrary/FreeLibrary cycle).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-win32)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-win32)
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 set(CMAKE_OBJDUMP i686-w64-mingw32-objdump CACHE FILEPATH "")
 

@@ -23,7 +23,8 @@
 #include <fstream>
 #include <string>
 #include <string_view>
-#include <thread>
+#include <functional>
+#include <memory>
 #include <vector>
 
 #include "injector/memory.h"
@@ -178,6 +179,32 @@ public:
 
 private:
     PROCESS_INFORMATION info_{};
+};
+
+// A thread of this process running `work`, joined when this ends. Windows' own threads,
+// since the build's runtime has no std::thread.
+class WorkerThread {
+public:
+    explicit WorkerThread(std::function<void()> work)
+        : work_(std::make_unique<std::function<void()>>(std::move(work))),
+          handle_(CreateThread(nullptr, 0, &Run, work_.get(), 0, nullptr)) {}
+    ~WorkerThread() {
+        if (!handle_) return;
+        WaitForSingleObject(handle_, INFINITE);
+        CloseHandle(handle_);
+    }
+    WorkerThread(const WorkerThread&) = delete;
+    WorkerThread& operator=(const WorkerThread&) = delete;
+
+    bool started() const { return handle_ != nullptr; }
+
+private:
+    static DWORD WINAPI Run(void* work) {
+        (*static_cast<std::function<void()>*>(work))();
+        return 0;
+    }
+    std::unique_ptr<std::function<void()>> work_;
+    HANDLE handle_;
 };
 
 std::string Quoted(const fs::path& path) { return "\"" + path.string() + "\""; }
@@ -435,12 +462,12 @@ int Threads(long calls, int threadCount) {
 
         std::atomic<long long> done{0}, pieces{0}, bad{0};
         std::atomic<bool> go{false};
-        std::vector<std::thread> threads;
+        std::vector<std::unique_ptr<WorkerThread>> threads;
         const auto start = std::chrono::steady_clock::now();
         for (int t = 0; t < threadCount; ++t) {
             const long share = calls / threadCount + (t < calls % threadCount ? 1 : 0);
-            threads.emplace_back([&, share] {
-                while (!go.load()) std::this_thread::yield();
+            threads.push_back(std::make_unique<WorkerThread>([&, share] {
+                while (!go.load()) SwitchToThread();
                 bool told = false;
                 for (long i = 0; i < share; ++i) {
                     if (!RunHookedCall()) bad.fetch_add(1);
@@ -455,10 +482,11 @@ int Threads(long calls, int threadCount) {
                     if (seen.onlyFromAPiece) pieces.fetch_add(1);
                     done.fetch_add(1);
                 }
-            });
+            }));
+            faults.check(threads.back()->started(), "a calling thread did not start");
         }
         go.store(true);
-        for (std::thread& thread : threads) thread.join();
+        threads.clear();  // joins them
         seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         stop.set();
         faults.check(writer.wait(60000) == 0, "the writer did not end well");
