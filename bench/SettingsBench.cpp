@@ -80,6 +80,30 @@ int main(int argc, char** argv) {
     std::printf("  floor: open, read and close the same file:       %8.2f us\n", Median(floor));
     std::printf("  ratio apply / floor (median of per-round ratios): %7.2f\n", Median(ratio));
     std::printf("  ratio read / plain reader (median of ratios):     %7.2f\n", Median(readRatio));
+
+    // Where the time beyond the floor goes: the same text from memory, step by step.
+    const SettingsMap parsed = ParseSettingsText(text);
+    std::vector<unsigned char> sink(Host::DataSize);
+    const auto intoSink = [&sink](HostAddress address, const void* bytes, std::size_t size) {
+        std::memcpy(&sink[address - Host::DataBegin], bytes, size);
+    };
+    std::vector<double> pieces, map, values;
+    for (int round = 0; round < rounds; ++round) {
+        pieces.push_back(TimePerRun(runs, [&] {
+            std::string_view rest = text;
+            ReadSettingsPieces(
+                [&rest](char* buffer, std::size_t capacity) {
+                    const std::size_t size = rest.copy(buffer, capacity);
+                    rest.remove_prefix(size);
+                    return size;
+                },
+                [](const SettingsPiece&) {});
+        }));
+        map.push_back(TimePerRun(runs, [&] { ParseSettingsText(text); }));
+        values.push_back(TimePerRun(runs, [&] { WritePickupSettings(parsed, intoSink); }));
+    }
+    std::printf("  from memory: cutting the pieces %.2f us, into the map %.2f us, values from the map %.2f us\n",
+                Median(pieces), Median(map), Median(values));
     std::filesystem::remove_all(folder);
     return 0;
 }

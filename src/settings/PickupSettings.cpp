@@ -1,5 +1,6 @@
 #include "src/settings/PickupSettings.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "src/settings/NumberScan.h"
@@ -53,6 +54,27 @@ struct ColorKeys {
 constexpr ColorKeys ColorKey;
 static_assert(ColorKey[0] == "PickupColor_0" && ColorKey[43] == "PickupColor_43");
 
+// Every key the settings may hold, in the settings map's order, with the value it sets: a
+// float setting's index, or FloatSettings.size() + n for colour entry n.
+struct KnownKey {
+    std::string_view key;
+    std::size_t slot;
+};
+constexpr std::size_t KnownKeyCount = FloatSettings.size() + Host::Pickup::ColorEntryCount;
+constexpr std::array<KnownKey, KnownKeyCount> KnownKeys = [] {
+    std::array<KnownKey, KnownKeyCount> keys{};
+    for (std::size_t i = 0; i < KnownKeyCount; ++i) {
+        keys[i] = {i < FloatSettings.size() ? std::string_view(FloatSettings[i].key)
+                                            : ColorKey[static_cast<int>(i - FloatSettings.size())],
+                   i};
+    }
+    std::sort(keys.begin(), keys.end(), [](const KnownKey& a, const KnownKey& b) { return a.key < b.key; });
+    return keys;
+}();
+static_assert(std::adjacent_find(KnownKeys.begin(), KnownKeys.end(), [](const KnownKey& a, const KnownKey& b) {
+                  return a.key == b.key;
+              }) == KnownKeys.end());
+
 }  // namespace
 
 PickupColorEntry DefaultPickupColor(int n) {
@@ -75,11 +97,31 @@ PickupColorEntry ScanPickupColor(std::string_view value) {
     return entry;
 }
 
-PickupColorTable PickupColorSettings(const SettingsMap& settings) {
-    PickupColorTable table;
+PickupValues PickupSettingValues(const SettingsMap& settings) {
+    PickupValues values;
+    for (std::size_t i = 0; i < FloatSettings.size(); ++i) values.floats[i] = FloatSettings[i].defaultValue;
     for (int n = 0; n < Host::Pickup::ColorEntryCount; ++n) {
-        const auto value = settings.lookup(ColorKey[n]);
-        table[static_cast<std::size_t>(n)] = value ? ScanPickupColor(*value) : DefaultPickupColor(n);
+        values.colors[static_cast<std::size_t>(n)] = DefaultPickupColor(n);
     }
-    return table;
+    // One walk over the settings and the known keys, both in order: every step passes an
+    // entry or a key, where a lookup per key would compare keys a few times over.
+    auto entry = settings.begin();
+    for (const KnownKey& known : KnownKeys) {
+        int order = 1;
+        for (; entry != settings.end(); ++entry) {
+            order = std::string_view(entry->first).compare(known.key);
+            if (order >= 0) break;
+        }
+        if (entry == settings.end()) break;
+        if (order != 0) continue;
+        const std::string_view value = entry->second;
+        if (known.slot < FloatSettings.size()) {
+            values.floats[known.slot] = static_cast<float>(ConvertFloatPrefix(value));
+        } else {
+            values.colors[known.slot - FloatSettings.size()] = ScanPickupColor(value);
+        }
+    }
+    return values;
 }
+
+PickupColorTable PickupColorSettings(const SettingsMap& settings) { return PickupSettingValues(settings).colors; }

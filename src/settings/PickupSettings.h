@@ -47,9 +47,16 @@ PickupColorEntry DefaultPickupColor(int n);
 
 using PickupColorTable = std::array<PickupColorEntry, Host::Pickup::ColorEntryCount>;
 
-// The colour table as the settings give it: entry n from the value of "PickupColor_<n>"
-// (n in decimal without leading zeros) scanned as "%d %d %d %d %f", or entry n's
-// built-in default when that key is absent.
+// Every value the settings give: a float setting's value converted as atof does, entry n of
+// the colour table from the value of "PickupColor_<n>" (n in decimal without leading
+// zeros) scanned as "%d %d %d %d %f", and the built-in default wherever the key is absent.
+struct PickupValues {
+    std::array<float, FloatSettings.size()> floats;  // in the order of FloatSettings
+    PickupColorTable colors;
+};
+PickupValues PickupSettingValues(const SettingsMap& settings);
+
+// The colour table alone, as PickupSettingValues gives it.
 PickupColorTable PickupColorSettings(const SettingsMap& settings);
 
 // Scans one colour value as "%d %d %d %d %f" into an entry preset to 0, 0, 0, 0 and 1.0.
@@ -63,12 +70,11 @@ constexpr HostAddress PickupColorAddress(int n) {
 // in that order: a value the settings lack gets its built-in default.
 template <class Store>
 void WritePickupSettings(const SettingsMap& settings, Store&& store) {
-    for (const FloatSetting& setting : FloatSettings) {
-        const float value = GetFloatSetting(settings, setting.key, setting.defaultValue);
-        store(setting.address, &value, sizeof value);
+    const PickupValues values = PickupSettingValues(settings);
+    for (std::size_t i = 0; i < FloatSettings.size(); ++i) {
+        store(FloatSettings[i].address, &values.floats[i], sizeof(float));
     }
-    const PickupColorTable colors = PickupColorSettings(settings);
     for (int n = 0; n < Host::Pickup::ColorEntryCount; ++n) {
-        store(PickupColorAddress(n), &colors[static_cast<std::size_t>(n)], sizeof(PickupColorEntry));
+        store(PickupColorAddress(n), &values.colors[static_cast<std::size_t>(n)], sizeof(PickupColorEntry));
     }
 }

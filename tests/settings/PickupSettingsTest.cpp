@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "tests/support/PickupExpectations.h"
@@ -83,6 +84,34 @@ TEST(PickupSettings, TakesPresentValuesAndDefaultsForTheRest) {
     Expect::ColorTable expected = Expect::DefaultColorTable();
     Expect::SetEntry(expected, 5, "FF0000FF", 2.0f);
     Expect::SetEntry(expected, 43, "01020300", 1.0f);
+    EXPECT_EQ(expected, host.colorTable());
+}
+
+// Every key present with a value of its own, in an order unlike the map's, and unknown keys
+// between them: each value lands at its own key's address and nowhere else.
+TEST(PickupSettings, PutsEachKeysValueAtItsOwnAddress) {
+    std::string text = "A = 1\nZ = 2\n";
+    for (int n = Host::Pickup::ColorEntryCount - 1; n >= 0; --n) {
+        text += "PickupColor_" + std::to_string(n) + " = " + std::to_string(n) + " " + std::to_string(n + 100) +
+                " 7 " + std::to_string(200 - n) + " " + std::to_string(n) + ".25\nPickupColor_" +
+                std::to_string(n) + "a = 9 9 9 9 9\n";
+    }
+    for (std::size_t i = 0; i < FloatSettings.size(); ++i) {
+        text += std::string(FloatSettings[i].key) + " = " + std::to_string(i) + ".5\n~" + FloatSettings[i].key + " = 9\n";
+    }
+    const FakeHostData host = Written(text);
+    for (std::size_t i = 0; i < FloatSettings.size(); ++i) {
+        EXPECT_EQ(std::bit_cast<std::uint32_t>(static_cast<float>(i) + 0.5f), host.floatBits(FloatSettings[i].address))
+            << FloatSettings[i].key;
+    }
+    Expect::ColorTable expected{};
+    for (int n = 0; n < Host::Pickup::ColorEntryCount; ++n) {
+        const std::uint8_t channels[4] = {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n + 100), 7,
+                                          static_cast<std::uint8_t>(200 - n)};
+        const float value = static_cast<float>(n) + 0.25f;
+        std::memcpy(&expected[static_cast<std::size_t>(n) * Host::Pickup::ColorEntrySize], channels, 4);
+        std::memcpy(&expected[static_cast<std::size_t>(n) * Host::Pickup::ColorEntrySize + 4], &value, 4);
+    }
     EXPECT_EQ(expected, host.colorTable());
 }
 
