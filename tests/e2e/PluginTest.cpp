@@ -32,6 +32,16 @@ fs::path HostFolder() {
 
 std::uint32_t Bits(float value) { return std::bit_cast<std::uint32_t>(value); }
 
+// The handle values that name an object in this process, found by trying each.
+int OpenHandles() {
+    int open = 0;
+    for (std::uintptr_t value = 4; value < 0x10000; value += 4) {
+        DWORD flags = 0;
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++open;
+    }
+    return open;
+}
+
 class PluginInHost : public StandInHostTest {
 protected:
     void SetUp() override {
@@ -140,6 +150,23 @@ TEST_F(PluginInHost, ReadsTheFileAfreshOnEveryCall) {
     StandInHost::RunCallSite(120);
     EXPECT_EQ(Bits(4.0f), StandInHost::FloatBitsAt(Host::Pickup::Size));
     EXPECT_EQ(Bits(255.0f), StandInHost::FloatBitsAt(Host::Pickup::TextAlpha));
+}
+
+// The plug-in's runtime creates semaphores for its own locks and frees an exception pool of
+// its own; none of it may stay in the host once the plug-in is unloaded.
+TEST_F(PluginInHost, LeavesNoHandleInTheHostWhenUnloaded) {
+    WriteSettings("Glimmerward.ini", "PickupSize = 3\n");
+    StandInHost::Become(Host::Builds[0].version);
+    const auto cycle = [this] {
+        ASSERT_NO_FATAL_FAILURE(Load());
+        StandInHost::RunCallSite(Host::Builds[0].version);
+        EXPECT_EQ(Bits(3.0f), StandInHost::FloatBitsAt(Host::Pickup::Size));
+        ASSERT_NO_FATAL_FAILURE(Unload());
+    };
+    cycle();  // whatever the system keeps after a first load is not the plug-in's
+    const int before = OpenHandles();
+    for (int n = 0; n < 20; ++n) cycle();
+    EXPECT_EQ(before, OpenHandles());
 }
 
 TEST_F(PluginInHost, LeavesAnUnknownHostAlone) {
