@@ -7,14 +7,13 @@
 
 namespace {
 
-constexpr std::string_view SettingsFileName = "Glimmerward.ini";
-constexpr std::string_view Candidates[] = {"plugins\\", "scripts\\", ""};
-
-// folder + subfolder + file name into `path` when it fits, NUL included.
+// folder + subfolder + "\\" + file name into `path` when it fits, NUL included.
 bool Compose(char (&path)[SettingsPathSize], std::string_view folder, std::string_view subfolder) {
-    if (folder.size() + subfolder.size() + SettingsFileName.size() >= SettingsPathSize) return false;
+    const std::size_t separator = subfolder.empty() ? 0 : 1;
+    if (folder.size() + subfolder.size() + separator + SettingsFileName.size() >= SettingsPathSize) return false;
     char* end = folder.copy(path, folder.size()) + path;
     end += subfolder.copy(end, subfolder.size());
+    if (separator) *end++ = '\\';
     end += SettingsFileName.copy(end, SettingsFileName.size());
     *end = '\0';
     return true;
@@ -32,7 +31,7 @@ void LocateSettingsFile(char (&settingsPath)[SettingsPathSize]) {
     std::string_view folder(executable, length);
     if (const std::size_t slash = folder.rfind('\\'); slash != std::string_view::npos) folder = folder.substr(0, slash + 1);
 
-    for (const std::string_view subfolder : Candidates) {
+    for (const std::string_view subfolder : SettingsFolders) {
         if (Compose(settingsPath, folder, subfolder) && _access(settingsPath, 0) == 0) return;
     }
     // No file yet: the executable's own folder. That path is the shortest of the three, so

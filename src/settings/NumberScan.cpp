@@ -177,8 +177,11 @@ T ConvertToken(std::string_view text, const FloatToken& token) {
 
 }  // namespace
 
-double ConvertFloatPrefix(std::string_view text) {
-    return ConvertToken<double>(text, LocateFloat(text, 0));
+double ConvertFloatPrefix(std::string_view text) { return ScanFloatPrefix(text).value; }
+
+Scanned<double> ScanFloatPrefix(std::string_view text) {
+    const FloatToken token = LocateFloat(text, 0);
+    return {ConvertToken<double>(text, token), token.form == FloatForm::None ? 0 : token.validEnd};
 }
 
 std::optional<Scanned<float>> ScanFloatField(std::string_view text, std::size_t from) {

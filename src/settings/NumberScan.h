@@ -19,6 +19,9 @@ struct Scanned {
 // Overflow gives infinity, underflow a value towards zero.
 double ConvertFloatPrefix(std::string_view text);
 
+// ConvertFloatPrefix's value, and the index just past the constant it took (0 when none).
+Scanned<double> ScanFloatPrefix(std::string_view text);
+
 // White space as the "C" locale's isspace knows it.
 constexpr bool IsCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 

@@ -84,18 +84,25 @@ PickupColorEntry DefaultPickupColor(int n) {
     return {{255, 255, 255, 0}, 1.0f};
 }
 
-PickupColorEntry ScanPickupColor(std::string_view value) {
-    PickupColorEntry entry{{0, 0, 0, 0}, 1.0f};
-    std::size_t at = 0;
-    for (std::uint8_t& channel : entry.channels) {
-        const auto number = ScanIntField(value, at);
-        if (!number) return entry;
-        channel = static_cast<std::uint8_t>(static_cast<std::uint32_t>(number->value));
-        at = number->end;
+PickupColorScan ScanPickupColorFields(std::string_view value) {
+    PickupColorScan scan{{{0, 0, 0, 0}, 1.0f}, {0, 0, 0, 0}, 0, 0};
+    for (std::size_t i = 0; i < scan.numbers.size(); ++i) {
+        const auto number = ScanIntField(value, scan.end);
+        if (!number) return scan;
+        scan.numbers[i] = number->value;
+        scan.entry.channels[i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(number->value));
+        scan.end = number->end;
+        ++scan.fields;
     }
-    if (const auto number = ScanFloatField(value, at)) entry.value = number->value;
-    return entry;
+    if (const auto number = ScanFloatField(value, scan.end)) {
+        scan.entry.value = number->value;
+        scan.end = number->end;
+        ++scan.fields;
+    }
+    return scan;
 }
+
+PickupColorEntry ScanPickupColor(std::string_view value) { return ScanPickupColorFields(value).entry; }
 
 PickupValues PickupSettingValues(const SettingsMap& settings) {
     PickupValues values;

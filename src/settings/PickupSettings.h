@@ -62,6 +62,15 @@ PickupColorTable PickupColorSettings(const SettingsMap& settings);
 // Scans one colour value as "%d %d %d %d %f" into an entry preset to 0, 0, 0, 0 and 1.0.
 PickupColorEntry ScanPickupColor(std::string_view value);
 
+// The same scan, with how many of the five fields matched and where the scan stopped.
+struct PickupColorScan {
+    PickupColorEntry entry;
+    std::array<std::int32_t, 4> numbers;  // the channels as read, before they are cut to 8 bits
+    int fields;
+    std::size_t end;  // just past the last field read; 0 when none was
+};
+PickupColorScan ScanPickupColorFields(std::string_view value);
+
 constexpr HostAddress PickupColorAddress(int n) {
     return Host::Pickup::ColorTable + static_cast<HostAddress>(n) * Host::Pickup::ColorEntrySize;
 }

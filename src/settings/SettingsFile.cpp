@@ -98,7 +98,7 @@ void ReadSettingsPieces(const SettingsSource& source,
                         const std::function<void(const SettingsPiece&)>& onPiece) {
     PieceCutter cutter(source);
     std::string_view raw;
-    SettingsPiece piece{1, PieceKind::Blank, PieceEnd::EndOfText, {}, {}};
+    SettingsPiece piece{1, PieceKind::Blank, PieceEnd::EndOfText, {}, {}, {}};
     while (cutter.next(raw, piece.end)) {
         const bool lineEnds = piece.end == PieceEnd::LineFeed;
         std::string_view text = raw;
@@ -107,6 +107,7 @@ void ReadSettingsPieces(const SettingsSource& source,
             text = text.substr(0, nul);
             piece.end = PieceEnd::Nul;
         }
+        piece.text = text;
         piece.key = piece.value = {};
         piece.kind = Parse(text, piece.key, piece.value);
         onPiece(piece);

@@ -35,6 +35,7 @@ struct SettingsPiece {
     std::uint64_t line;  // physical line from 1; the pieces of a long line share it
     PieceKind kind;
     PieceEnd end;
+    std::string_view text;   // the piece's bytes before its line end or a NUL
     std::string_view key;    // an Entry's key, its blanks trimmed; empty otherwise
     std::string_view value;  // an Entry's value, its blanks and line-end bytes trimmed
 };
