@@ -1,0 +1,195 @@
+#include "checker/GameFolder.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+#include "src/settings/LocateSettingsFile.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+#ifdef _WIN32
+constexpr char Separator = '\\';
+#else
+constexpr char Separator = '/';
+#endif
+
+constexpr char Lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
+}
+
+std::vector<std::string> NamesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        names.push_back(it->path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+#ifndef _WIN32
+// The entry of `folder` named `name`: the exact name first, else the first that differs only in case.
+std::string MatchIn(const std::string& folder, std::string_view name) {
+    const std::string exact = JoinPath(folder, name);
+    if (KindOf(exact) != PathKind::Missing) return exact;
+    for (const std::string& entry : NamesIn(folder)) {
+        if (SameIgnoringCase(entry, name)) return JoinPath(folder, entry);
+    }
+    return {};
+}
+#endif
+
+}  // namespace
+
+PathKind KindOf(const std::string& path) {
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    if (error || !fs::exists(status)) return PathKind::Missing;
+    return fs::is_directory(status) ? PathKind::Folder : PathKind::File;
+}
+
+std::string JoinPath(const std::string& folder, std::string_view name) {
+    if (folder.empty() || folder.back() == Separator || folder.back() == '/') return folder + std::string(name);
+    return folder + Separator + std::string(name);
+}
+
+std::string FindPath(const std::string& folder, std::string_view subfolder, std::string_view name) {
+#ifdef _WIN32
+    // As the plug-in tests it: the path exists, as a file or as a folder.
+    const std::string path = subfolder.empty() ? JoinPath(folder, name) : JoinPath(JoinPath(folder, subfolder), name);
+    return _access(path.c_str(), 0) == 0 ? path : std::string();
+#else
+    std::string within = folder;
+    if (!subfolder.empty()) {
+        within = MatchIn(folder, subfolder);
+        if (within.empty()) return {};
+    }
+    return MatchIn(within, name);
+#endif
+}
+
+SettingsSearch SearchSettingsFile(const std::string& gameFolder) {
+    SettingsSearch search;
+    std::size_t fitting = 0;
+    for (const std::string_view subfolder : SettingsFolders) {
+        const std::string path = subfolder.empty() ? JoinPath(gameFolder, SettingsFileName)
+                                                   : JoinPath(JoinPath(gameFolder, subfolder), SettingsFileName);
+#ifdef _WIN32
+        // The plug-in passes over a path that does not fit its buffer.
+        if (path.size() >= SettingsPathSize) continue;
+#endif
+        ++fitting;
+        const std::string found = FindPath(gameFolder, subfolder, SettingsFileName);
+        if (!found.empty()) search.found.push_back(found);
+    }
+    search.tooLong = fitting == 0;
+    search.chosen = search.found.empty() ? JoinPath(gameFolder, SettingsFileName) : search.found.front();
+    return search;
+}
+
+std::string FindReleaseSettingsFile(const std::string& gameFolder) {
+    for (const std::string_view subfolder : SettingsFolders) {
+        const std::string found = FindPath(gameFolder, subfolder, ReleaseSettingsFileName);
+        if (!found.empty() && KindOf(found) == PathKind::File) return found;
+    }
+    return {};
+}
+
+std::string CopyToNewFile(const std::string& from, const std::string& to) {
+    std::FILE* in = std::fopen(from.c_str(), "rb");
+    if (!in) return "cannot read " + from;
+#ifdef _WIN32
+    const HANDLE out = CreateFileA(to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const bool opened = out != INVALID_HANDLE_VALUE;
+#else
+    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    const bool opened = out >= 0;
+#endif
+    if (!opened) {
+        std::fclose(in);
+        return "cannot create " + to + " (it may exist already, or the folder is write-protected)";
+    }
+    bool ok = true;
+    char buffer[4096];
+    while (const std::size_t size = std::fread(buffer, 1, sizeof buffer, in)) {
+#ifdef _WIN32
+        DWORD written = 0;
+        ok = WriteFile(out, buffer, static_cast<DWORD>(size), &written, nullptr) && written == size;
+#else
+        ok = ::write(out, buffer, size) == static_cast<ssize_t>(size);
+#endif
+        if (!ok) break;
+    }
+    ok = ok && !std::ferror(in);
+    std::fclose(in);
+#ifdef _WIN32
+    ok = CloseHandle(out) && ok;
+#else
+    ok = ::close(out) == 0 && ok;
+#endif
+    return ok ? std::string() : "writing " + to + " failed (is the disk full?)";
+}
+
+std::vector<std::string> ExecutablesIn(const std::string& folder) {
+    std::vector<std::string> executables;
+    for (const std::string& name : NamesIn(folder)) {
+        if (name.size() < 4 || !SameIgnoringCase(std::string_view(name).substr(name.size() - 4), ".exe")) continue;
+        if (SameIgnoringCase(name, "glimmerward-check.exe")) continue;
+        const std::string path = JoinPath(folder, name);
+        if (KindOf(path) == PathKind::File) executables.push_back(path);
+    }
+    return executables;
+}
+
+std::string AbsolutePath(const std::string& path) {
+    std::error_code error;
+    const fs::path absolute = fs::absolute(path, error);
+    return error ? path : absolute.lexically_normal().string();
+}
+
+std::string CheckerFolder() {
+#ifdef _WIN32
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    const std::string file(path, length < MAX_PATH ? length : 0);
+#else
+    std::error_code error;
+    const std::string file = fs::read_symlink("/proc/self/exe", error).string();
+#endif
+    return ParentFolder(file);
+}
+
+std::string FolderName(const std::string& folder) {
+    fs::path path(folder);
+    if (!path.has_filename()) path = path.parent_path();
+    return path.filename().string();
+}
+
+std::string ParentFolder(const std::string& folder) {
+    fs::path path(folder);
+    if (!path.has_filename()) path = path.parent_path();
+    return path.parent_path().string();
+}
+
+bool OwnsConsole() {
+#ifdef _WIN32
+    DWORD processes[2];
+    return GetConsoleProcessList(processes, 2) == 1;
+#else
+    return false;
+#endif
+}

@@ -1,0 +1,494 @@
+#include "checker/SettingsCheck.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "checker/FloatText.h"
+#include "src/settings/NumberScan.h"
+#include "src/settings/PickupSettings.h"
+
+namespace {
+
+constexpr std::string_view Utf8Bom = "\xEF\xBB\xBF";
+constexpr std::size_t ShownLimit = 72;
+constexpr std::size_t NotTextSample = 65536;  // bytes looked at for a binary file
+
+constexpr bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+constexpr char Lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
+}
+
+std::string Hex2(unsigned value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%02X", value & 0xFFu);
+    return text;
+}
+
+std::string Shown(std::string_view text) {
+    std::string shown;
+    for (const char c : text) {
+        if (shown.size() >= ShownLimit) return shown + "...";
+        if (c >= 0x20 && c < 0x7F) {
+            shown += c;
+        } else {
+            shown += "\\x" + Hex2(static_cast<unsigned char>(c));
+        }
+    }
+    return shown;
+}
+
+std::string Quoted(std::string_view text) { return "\"" + Shown(text) + "\""; }
+
+std::string Where(std::uint64_t line, std::uint32_t piece) {
+    std::string where = "line " + std::to_string(line);
+    if (piece > 1) where += " (piece " + std::to_string(piece) + ")";
+    return where;
+}
+
+int KnownKeyIndex(std::string_view key) {
+    const auto& keys = KnownKeys();
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (keys[i] == key) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+std::size_t Distance(std::string_view a, std::string_view b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (Lower(a[i - 1]) == Lower(b[j - 1]) ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+std::string ChannelText(const std::array<std::uint8_t, 4>& channels) {
+    std::string text;
+    for (const std::uint8_t c : channels) text += (text.empty() ? "" : " ") + Hex2(c);
+    return text;
+}
+
+std::string ValueText(const FinalSetting& setting) {
+    const std::string number = RoundTripText(setting.value) + " (" + BitsText(setting.value) + ")";
+    return setting.color ? "bytes " + ChannelText(setting.channels) + ", float " + number : number;
+}
+
+// The verdict on one piece. With `withText` false only the kinds are formed: a huge file's
+// summarised pieces cost no messages.
+class PieceAnalysis {
+public:
+    PieceAnalysis(const SettingsPiece& piece, std::uint32_t pieceInLine, const std::vector<FinalSetting>& finals,
+                  bool withText)
+        : p(piece), index(pieceInLine), finals(finals), withText(withText) {}
+
+    std::vector<Note> run();
+
+private:
+    template <class Text>
+    void add(Finding kind, Text&& text) {
+        notes.push_back({kind, withText ? std::string(text()) : std::string()});
+    }
+    void entry();
+    void floatValue();
+    void colorValue(const FinalSetting& setting);
+    void afterNumber(std::string_view rest, std::string_view readAs);
+
+    const SettingsPiece& p;
+    std::uint32_t index;
+    const std::vector<FinalSetting>& finals;
+    bool withText;
+    std::vector<Note> notes;
+};
+
+std::vector<Note> PieceAnalysis::run() {
+    const bool firstPiece = p.line == 1 && index == 1;
+    const bool bom = firstPiece && p.text.starts_with(Utf8Bom);
+    switch (p.kind) {
+        case PieceKind::Blank: add(Finding::Blank, [] { return "blank"; }); break;
+        case PieceKind::Comment: add(Finding::Comment, [] { return "comment"; }); break;
+        case PieceKind::NoEquals: {
+            add(Finding::Ignored, [] { return "ignored: no \"=\" in it"; });
+            std::string_view word = p.text.substr(bom ? Utf8Bom.size() : 0);
+            while (!word.empty() && IsBlank(word.front())) word.remove_prefix(1);
+            const std::size_t wordEnd = std::min(word.find_first_of(" \t:"), word.size());
+            if (index == 1 && KnownKeyIndex(word.substr(0, wordEnd)) >= 0) {
+                add(Finding::MissingEquals, [&] {
+                    return "it starts with the key " + std::string(word.substr(0, wordEnd)) +
+                           ", but without \"=\" the plug-in skips it: write key = value";
+                });
+            }
+            break;
+        }
+        case PieceKind::Entry: entry(); break;
+    }
+    if (bom) {
+        add(Finding::ByteOrderMark, [&] {
+            std::string text = "the file starts with a byte-order mark (EF BB BF), which the plug-in reads as part of this line";
+            if (p.kind == PieceKind::Entry) {
+                text += ": the key is " + Quoted(p.key) + ", not " + Quoted(p.key.substr(Utf8Bom.size()));
+            } else if (p.kind != PieceKind::Comment) {
+                text += ", so it is no comment";
+            }
+            return text + ". Save the file without a byte-order mark (as ANSI, or UTF-8 without BOM)";
+        });
+    }
+    if (p.end == PieceEnd::Limit) {
+        add(Finding::CutAt255, [&] {
+            return "line " + std::to_string(p.line) +
+                   " is longer than 255 bytes: the plug-in reads its first 255 bytes as this piece and the rest as "
+                   "further lines of their own. Shorten the line";
+        });
+    }
+    if (p.end == PieceEnd::Nul) {
+        add(Finding::NulByte, [] {
+            return "a NUL byte (0x00) ends this line for the plug-in: what follows it on the line is not read. "
+                   "Save the file as plain text";
+        });
+    }
+    return notes;
+}
+
+void PieceAnalysis::entry() {
+    const int known = KnownKeyIndex(p.key);
+    if (known < 0) {
+        add(Finding::UnknownKey, [&] {
+            if (p.key.starts_with(Utf8Bom) && KnownKeyIndex(p.key.substr(Utf8Bom.size())) >= 0) {
+                return "unknown key " + Quoted(p.key) + ": a byte-order mark is glued to it";
+            }
+            return "unknown key " + Quoted(p.key) + ": the plug-in looks it up nowhere. " + KeyHint(p.key);
+        });
+        return;
+    }
+    const FinalSetting& setting = finals[static_cast<std::size_t>(known)];
+    if (setting.line != p.line || setting.piece != index) {
+        add(Finding::Replaced, [&] {
+            return "replaced by " + Where(setting.line, setting.piece) + ", which sets " + setting.key +
+                   " again: the last one in the file wins";
+        });
+        return;
+    }
+    add(Finding::Sets, [&] { return "sets " + setting.key + " = " + ValueText(setting); });
+    if (setting.color) {
+        colorValue(setting);
+    } else {
+        floatValue();
+    }
+}
+
+void PieceAnalysis::floatValue() {
+    const auto number = ScanFloatPrefix(p.value);
+    if (number.end == 0) {
+        add(Finding::NotANumber, [&] {
+            return (p.value.empty() ? std::string("the value is empty") : Quoted(p.value) + " is not a number") +
+                   ", so the plug-in writes 0, not the default. Write a number, or delete the line to get the default";
+        });
+        return;
+    }
+    afterNumber(p.value.substr(number.end), p.value.substr(0, number.end));
+}
+
+void PieceAnalysis::colorValue(const FinalSetting& setting) {
+    const PickupColorScan scan = ScanPickupColorFields(p.value);
+    static constexpr const char* FieldNames[] = {"channel 0", "channel 1", "channel 2", "channel 3", "the float"};
+    if (scan.fields == 0) {
+        add(Finding::NotANumber, [&] {
+            return (p.value.empty() ? std::string("the value is empty") : Quoted(p.value) + " does not start with a number") +
+                   ", so the plug-in writes channels 0 0 0 0 and float 1, not the entry's default. Write four whole "
+                   "numbers and a number, or delete the line to get the default";
+        });
+        return;
+    }
+    for (int i = 0; i < std::min(scan.fields, 4); ++i) {
+        const std::int32_t number = scan.numbers[static_cast<std::size_t>(i)];
+        if (number < 0 || number > 255) {
+            add(Finding::ChannelWraps, [&] {
+                return std::string(FieldNames[i]) + " is " + std::to_string(number) +
+                       ", which the plug-in takes modulo 256: " + std::to_string(setting.channels[static_cast<std::size_t>(i)]) +
+                       ". Write 0 to 255";
+            });
+        }
+    }
+    std::string_view rest = p.value.substr(scan.end);
+    if (scan.fields < 5) {
+        add(Finding::StopsEarly, [&] {
+            std::string text = "the plug-in reads only " + std::to_string(scan.fields) + " of the 5 numbers: ";
+            for (int i = scan.fields; i < 5; ++i) text += std::string(i > scan.fields ? ", " : "") + FieldNames[i];
+            text += std::string(scan.fields == 4 ? " keeps its preset" : " keep their presets") +
+                    " (channels 0, float 1), not the entry's default";
+            std::string_view after = rest;
+            while (!after.empty() && IsCSpace(after.front())) after.remove_prefix(1);
+            if (after.empty()) return text + ". Write all five: four channels and a number";
+            if (after.front() == ',') return text + ". It stops at a comma: separate the numbers with blanks, not commas";
+            return text + ". It stops at " + Quoted(after) + ": " +
+                   (scan.fields < 4 ? "a channel must be a whole number" : "the last field must be a number");
+        });
+        return;
+    }
+    afterNumber(rest, p.value.substr(0, scan.end));
+}
+
+void PieceAnalysis::afterNumber(std::string_view rest, std::string_view readAs) {
+    while (!rest.empty() && IsCSpace(rest.front())) rest.remove_prefix(1);
+    if (rest.empty()) return;
+    if (rest.size() > 1 && rest[0] == ',' && rest[1] >= '0' && rest[1] <= '9') {
+        add(Finding::DecimalComma, [&] {
+            return "the decimal comma cuts the number short: the plug-in reads " + Quoted(readAs) +
+                   " and ignores " + Quoted(rest) + ". The decimal point is always \".\"";
+        });
+        return;
+    }
+    add(Finding::TextAfterNumber, [&] {
+        std::string text = "the plug-in reads " + Quoted(readAs) + " and ignores the text after it, " + Quoted(rest);
+        if (rest.front() == '#' || rest.front() == ';') {
+            text += ": after the \"=\" a \"#\" or \";\" starts no comment, it is part of the value. Put comments on "
+                    "lines of their own";
+        }
+        return text;
+    });
+}
+
+Finding SummaryKind(const std::vector<Note>& notes) {
+    for (const Note& note : notes) {
+        if (IsWarning(note.kind)) return note.kind;
+    }
+    return notes.front().kind;
+}
+
+// Passes a source's bytes on while noting what the piece reader cannot say: where a Ctrl-Z
+// stands and what lies after it, and how much of the text is control bytes.
+class WatchedSource {
+public:
+    explicit WatchedSource(SettingsSource source) : source(std::move(source)) {}
+
+    std::size_t operator()(char* buffer, std::size_t capacity) {
+        const std::size_t size = source(buffer, capacity);
+        look({buffer, size});
+        return size;
+    }
+    // Reads what the piece reader left unread, after a Ctrl-Z.
+    void drain() {
+        char buffer[4096];
+        while (const std::size_t size = source(buffer, sizeof buffer)) look({buffer, size});
+    }
+
+    bool sawCtrlZ = false;
+    std::uint64_t ctrlZLine = 1;
+    std::uint64_t bytesAfterCtrlZ = 0;
+    bool textAfterCtrlZ = false;  // anything but blanks and line ends
+    std::uint64_t looked = 0;
+    std::uint64_t controls = 0;
+    bool utf16 = false;
+
+private:
+    void look(std::string_view bytes) {
+        if (looked == 0 && (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF"))) utf16 = true;
+        for (const char c : bytes) {
+            if (sawCtrlZ) {
+                ++bytesAfterCtrlZ;
+                textAfterCtrlZ = textAfterCtrlZ || !IsCSpace(c);
+                continue;
+            }
+            if (c == '\x1A') {
+                sawCtrlZ = true;
+                continue;
+            }
+            if (c == '\n') ++ctrlZLine;
+            if (looked < NotTextSample) {
+                ++looked;
+                const auto u = static_cast<unsigned char>(c);
+                if (u < 0x20 && c != '\t' && c != '\n' && c != '\r') ++controls;
+            }
+        }
+    }
+
+    SettingsSource source;
+};
+
+}  // namespace
+
+std::string_view FindingLabel(Finding kind) {
+    switch (kind) {
+        case Finding::Blank: return "blank";
+        case Finding::Comment: return "comment";
+        case Finding::Ignored: return "ignored";
+        case Finding::Sets: return "sets";
+        case Finding::Replaced: return "replaced";
+        case Finding::UnknownKey: return "unknown key";
+        case Finding::NotANumber: return "not a number";
+        case Finding::StopsEarly: return "stops early";
+        case Finding::TextAfterNumber: return "text after the number";
+        case Finding::DecimalComma: return "decimal comma";
+        case Finding::ChannelWraps: return "channel out of 0-255";
+        case Finding::CutAt255: return "line over 255 bytes";
+        case Finding::NulByte: return "NUL byte";
+        case Finding::AfterCtrlZ: return "after Ctrl-Z";
+        case Finding::ByteOrderMark: return "byte-order mark";
+        case Finding::MissingEquals: return "missing \"=\"";
+        case Finding::NotText: return "not a text file";
+    }
+    return "?";
+}
+
+const std::vector<std::string>& KnownKeys() {
+    static const std::vector<std::string> keys = [] {
+        std::vector<std::string> all;
+        for (const FloatSetting& setting : FloatSettings) all.emplace_back(setting.key);
+        for (int n = 0; n < Host::Pickup::ColorEntryCount; ++n) all.push_back("PickupColor_" + std::to_string(n));
+        return all;
+    }();
+    return keys;
+}
+
+std::string KeyHint(std::string_view key) {
+    std::string_view bare = key.starts_with(Utf8Bom) ? key.substr(Utf8Bom.size()) : key;
+    for (const std::string& known : KnownKeys()) {
+        if (EqualsIgnoringCase(bare, known)) return "Keys are case-sensitive: write " + known;
+    }
+    constexpr std::string_view ColorPrefix = "PickupColor_";
+    if (bare.size() > ColorPrefix.size() && EqualsIgnoringCase(bare.substr(0, ColorPrefix.size()), ColorPrefix)) {
+        const std::string_view digits = bare.substr(ColorPrefix.size());
+        if (digits.size() <= 9 && std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            const int n = std::stoi(std::string(digits));
+            if (n >= Host::Pickup::ColorEntryCount) return "The colour entries are PickupColor_0 to PickupColor_43";
+            return "Colour numbers have no leading zeros: write PickupColor_" + std::to_string(n);
+        }
+    }
+    const std::string* nearest = nullptr;
+    std::size_t best = 0;
+    for (const std::string& known : KnownKeys()) {
+        const std::size_t d = Distance(bare.substr(0, 64), known);
+        if (!nearest || d < best) nearest = &known, best = d;
+    }
+    if (best <= std::max<std::size_t>(2, nearest->size() / 4)) return "Did you mean " + *nearest + "?";
+    return "No known key is close to it; the keys are listed in the final table";
+}
+
+std::vector<FinalSetting> DefaultFinals() {
+    const SettingsMap none;
+    std::vector<FinalSetting> finals;
+    // The plug-in's own writing, in its order: the floats, then the colour entries.
+    WritePickupSettings(none, [&](HostAddress, const void* bytes, std::size_t size) {
+        FinalSetting setting{KnownKeys()[finals.size()], size != sizeof(float), 0.0f, {}, 0, 0};
+        if (setting.color) {
+            PickupColorEntry entry;
+            std::memcpy(&entry, bytes, sizeof entry);
+            setting.channels = entry.channels;
+            setting.value = entry.value;
+        } else {
+            std::memcpy(&setting.value, bytes, sizeof setting.value);
+        }
+        finals.push_back(setting);
+    });
+    return finals;
+}
+
+SettingsCheck CheckSettings(const std::function<SettingsSource()>& open) {
+    SettingsCheck check;
+
+    // Pass 1: the map as the plug-in builds it, and the piece that set each known key last.
+    SettingsMap settings;
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> lastSetter(KnownKeys().size(), {0, 0});
+    {
+        std::uint64_t line = 0;
+        std::uint32_t index = 0;
+        ReadSettingsPieces(open(), [&](const SettingsPiece& piece) {
+            index = piece.line == line ? index + 1 : 1;
+            line = piece.line;
+            if (piece.kind != PieceKind::Entry) return;
+            settings.store(piece.key, piece.value);
+            if (const int known = KnownKeyIndex(piece.key); known >= 0) lastSetter[static_cast<std::size_t>(known)] = {line, index};
+        });
+    }
+    check.finals = DefaultFinals();
+    std::size_t at = 0;
+    WritePickupSettings(settings, [&](HostAddress, const void* bytes, std::size_t size) {
+        FinalSetting& setting = check.finals[at];
+        if (setting.color) {
+            PickupColorEntry entry;
+            std::memcpy(&entry, bytes, size);
+            setting.channels = entry.channels;
+            setting.value = entry.value;
+        } else {
+            std::memcpy(&setting.value, bytes, size);
+        }
+        std::tie(setting.line, setting.piece) = lastSetter[at];
+        ++at;
+    });
+
+    // Pass 2: a verdict for every piece; the kinds that repeat too often keep their first few.
+    constexpr std::size_t KindCount = static_cast<std::size_t>(Finding::NotText) + 1;
+    std::array<std::uint64_t, KindCount> counts{};
+    std::array<std::uint64_t, KindCount> lastLines{};
+    WatchedSource watched(open());
+    {
+        std::uint64_t line = 0;
+        std::uint32_t index = 0;
+        ReadSettingsPieces(std::ref(watched), [&](const SettingsPiece& piece) {
+            index = piece.line == line ? index + 1 : 1;
+            line = piece.line;
+            const std::vector<Note> kinds = PieceAnalysis(piece, index, check.finals, false).run();
+            for (const Note& note : kinds) check.warnings += IsWarning(note.kind) ? 1 : 0;
+            const auto kind = static_cast<std::size_t>(SummaryKind(kinds));
+            lastLines[kind] = line;
+            if (++counts[kind] > ShownInFull) return;
+            check.pieces.push_back({line, index, Shown(piece.text), PieceAnalysis(piece, index, check.finals, true).run()});
+        });
+    }
+    watched.drain();
+
+    std::array<std::uint64_t, KindCount> kept{};
+    std::vector<PieceVerdict> pieces;
+    for (PieceVerdict& verdict : check.pieces) {
+        const auto kind = static_cast<std::size_t>(SummaryKind(verdict.notes));
+        if (counts[kind] > ShownInFull) {
+            if (++kept[kind] > ShownWhenSummarised) continue;
+            if (kept[kind] == ShownWhenSummarised) {
+                verdict.summarisedMore = counts[kind] - ShownWhenSummarised;
+                verdict.summarisedLastLine = lastLines[kind];
+            }
+        }
+        pieces.push_back(std::move(verdict));
+    }
+    check.pieces = std::move(pieces);
+
+    if (watched.sawCtrlZ && watched.textAfterCtrlZ) {
+        ++check.warnings;
+        check.fileNotes.push_back({Finding::AfterCtrlZ,
+                                   "line " + std::to_string(watched.ctrlZLine) +
+                                       ": a Ctrl-Z byte (0x1A) ends the file for the plug-in; the " +
+                                       std::to_string(watched.bytesAfterCtrlZ) +
+                                       " bytes after it are never read. Remove the Ctrl-Z"});
+    }
+    if (watched.utf16) {
+        ++check.warnings;
+        check.fileNotes.push_back({Finding::NotText,
+                                   "the file is saved as UTF-16 (\"Unicode\"): the plug-in reads no key from it. "
+                                   "Save it as ANSI or UTF-8 without BOM"});
+    } else if (watched.looked >= 16 && watched.controls * 10 > watched.looked) {
+        ++check.warnings;
+        check.fileNotes.push_back({Finding::NotText,
+                                   std::to_string(watched.controls) + " of its first " + std::to_string(watched.looked) +
+                                       " bytes are control bytes: this is no text file. Use a settings file saved as "
+                                       "plain text"});
+    }
+    return check;
+}
+
+SettingsCheck CheckSettingsText(std::string_view text) {
+    return CheckSettings([text] {
+        return SettingsSource([rest = text](char* buffer, std::size_t capacity) mutable {
+            const std::size_t size = rest.copy(buffer, capacity);
+            rest.remove_prefix(size);
+            return size;
+        });
+    });
+}

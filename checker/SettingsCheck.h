@@ -1,0 +1,90 @@
+// What the plug-in makes of a settings text: a verdict for every piece of it that the
+// plug-in reads, and the values it then writes into the game. Portable: no file system,
+// no Windows; the text comes through the same source type as the plug-in's reader.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "src/settings/SettingsFile.h"
+
+enum class Finding : std::uint8_t {
+    // What a piece is; none of these is a warning.
+    Blank,
+    Comment,
+    Ignored,  // no "="
+    Sets,
+    // Warnings.
+    Replaced,
+    UnknownKey,
+    NotANumber,
+    StopsEarly,
+    TextAfterNumber,
+    DecimalComma,
+    ChannelWraps,
+    CutAt255,
+    NulByte,
+    AfterCtrlZ,
+    ByteOrderMark,
+    MissingEquals,
+    NotText,
+};
+
+// A short name of the finding, as the report shows it: "decimal comma".
+std::string_view FindingLabel(Finding kind);
+constexpr bool IsWarning(Finding kind) { return kind >= Finding::Replaced; }
+
+struct Note {
+    Finding kind;
+    std::string text;
+};
+
+struct PieceVerdict {
+    std::uint64_t line;
+    std::uint32_t piece;  // from 1: a line longer than 255 bytes is read in several pieces
+    std::string shown;    // the piece's text, non-printable bytes as \xNN, long ones shortened
+    std::vector<Note> notes;  // what the piece is first, then its warnings
+    // Set on the last piece shown of a kind that repeats too often to show in full.
+    std::uint64_t summarisedMore = 0;
+    std::uint64_t summarisedLastLine = 0;
+};
+
+// One of the 59 values the plug-in writes, as it writes it.
+struct FinalSetting {
+    std::string key;
+    bool color;
+    float value;                          // the float, or the colour entry's float
+    std::array<std::uint8_t, 4> channels; // a colour entry's bytes
+    std::uint64_t line;                   // where the file set it; 0 for the built-in default
+    std::uint32_t piece;
+};
+
+struct SettingsCheck {
+    std::vector<PieceVerdict> pieces;  // in file order; repeated kinds summarised
+    std::vector<Note> fileNotes;       // findings about the text as a whole
+    std::vector<FinalSetting> finals;  // the 15 float settings, then the 44 colour entries
+    std::uint64_t warnings = 0;        // every warning, the summarised ones included
+};
+
+// A kind that occurs more often than this is shown for its first few pieces only.
+inline constexpr std::uint64_t ShownInFull = 100;
+inline constexpr std::uint64_t ShownWhenSummarised = 5;
+
+// Checks the text that `open` delivers; it is called once per pass (twice) and must give
+// the same bytes each time.
+SettingsCheck CheckSettings(const std::function<SettingsSource()>& open);
+SettingsCheck CheckSettingsText(std::string_view text);
+
+// What no piece set: the values the plug-in writes for an empty map.
+std::vector<FinalSetting> DefaultFinals();
+
+// The 59 keys the plug-in looks up, floats first.
+const std::vector<std::string>& KnownKeys();
+
+// A hint for a key the plug-in does not know: the nearest known key and why it differs.
+std::string KeyHint(std::string_view key);
