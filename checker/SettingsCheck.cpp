@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <tuple>
 
 #include "checker/FloatText.h"
 #include "src/settings/NumberScan.h"
@@ -86,9 +87,9 @@ std::string ValueText(const FinalSetting& setting) {
 // summarised pieces cost no messages.
 class PieceAnalysis {
 public:
-    PieceAnalysis(const SettingsPiece& piece, std::uint32_t pieceInLine, const std::vector<FinalSetting>& finals,
-                  bool withText)
-        : p(piece), index(pieceInLine), finals(finals), withText(withText) {}
+    PieceAnalysis(const SettingsPiece& piece, std::uint32_t pieceInLine, const std::vector<FinalSetting>& finalSettings,
+                  bool formText)
+        : p(piece), index(pieceInLine), finals(finalSettings), withText(formText) {}
 
     std::vector<Note> run();
 
@@ -267,7 +268,7 @@ Finding SummaryKind(const std::vector<Note>& notes) {
 // stands and what lies after it, and how much of the text is control bytes.
 class WatchedSource {
 public:
-    explicit WatchedSource(SettingsSource source) : source(std::move(source)) {}
+    explicit WatchedSource(SettingsSource bytes) : source(std::move(bytes)) {}
 
     std::size_t operator()(char* buffer, std::size_t capacity) {
         const std::size_t size = source(buffer, capacity);
@@ -312,6 +313,24 @@ private:
 
     SettingsSource source;
 };
+
+// The values as the plug-in's own writing forms them, in its order: floats, then colours.
+std::vector<FinalSetting> FinalsOf(const SettingsMap& settings) {
+    std::vector<FinalSetting> finals;
+    WritePickupSettings(settings, [&](HostAddress, const void* bytes, std::size_t size) {
+        FinalSetting setting{KnownKeys()[finals.size()], size == sizeof(PickupColorEntry), 0.0f, {}, 0, 0};
+        if (setting.color) {
+            PickupColorEntry entry{};
+            std::memcpy(&entry, bytes, sizeof entry);
+            setting.channels = entry.channels;
+            setting.value = entry.value;
+        } else {
+            std::memcpy(&setting.value, bytes, sizeof setting.value);
+        }
+        finals.push_back(setting);
+    });
+    return finals;
+}
 
 }  // namespace
 
@@ -372,24 +391,7 @@ std::string KeyHint(std::string_view key) {
     return "No known key is close to it; the keys are listed in the final table";
 }
 
-std::vector<FinalSetting> DefaultFinals() {
-    const SettingsMap none;
-    std::vector<FinalSetting> finals;
-    // The plug-in's own writing, in its order: the floats, then the colour entries.
-    WritePickupSettings(none, [&](HostAddress, const void* bytes, std::size_t size) {
-        FinalSetting setting{KnownKeys()[finals.size()], size != sizeof(float), 0.0f, {}, 0, 0};
-        if (setting.color) {
-            PickupColorEntry entry;
-            std::memcpy(&entry, bytes, sizeof entry);
-            setting.channels = entry.channels;
-            setting.value = entry.value;
-        } else {
-            std::memcpy(&setting.value, bytes, sizeof setting.value);
-        }
-        finals.push_back(setting);
-    });
-    return finals;
-}
+std::vector<FinalSetting> DefaultFinals() { return FinalsOf(SettingsMap()); }
 
 SettingsCheck CheckSettings(const std::function<SettingsSource()>& open) {
     SettingsCheck check;
@@ -408,21 +410,10 @@ SettingsCheck CheckSettings(const std::function<SettingsSource()>& open) {
             if (const int known = KnownKeyIndex(piece.key); known >= 0) lastSetter[static_cast<std::size_t>(known)] = {line, index};
         });
     }
-    check.finals = DefaultFinals();
-    std::size_t at = 0;
-    WritePickupSettings(settings, [&](HostAddress, const void* bytes, std::size_t size) {
-        FinalSetting& setting = check.finals[at];
-        if (setting.color) {
-            PickupColorEntry entry;
-            std::memcpy(&entry, bytes, size);
-            setting.channels = entry.channels;
-            setting.value = entry.value;
-        } else {
-            std::memcpy(&setting.value, bytes, size);
-        }
-        std::tie(setting.line, setting.piece) = lastSetter[at];
-        ++at;
-    });
+    check.finals = FinalsOf(settings);
+    for (std::size_t i = 0; i < check.finals.size(); ++i) {
+        std::tie(check.finals[i].line, check.finals[i].piece) = lastSetter[i];
+    }
 
     // Pass 2: a verdict for every piece; the kinds that repeat too often keep their first few.
     constexpr std::size_t KindCount = static_cast<std::size_t>(Finding::NotText) + 1;
