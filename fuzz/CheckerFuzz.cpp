@@ -1,0 +1,51 @@
+// Feeds arbitrary bytes to the checker's explanation: it must never fault, its final table
+// must be the plug-in's own reading of the same bytes, and every value it prints must read
+// back to the bits it stands for.
+#include <bit>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "checker/FloatText.h"
+#include "checker/Report.h"
+#include "checker/SettingsCheck.h"
+#include "src/settings/NumberScan.h"
+#include "src/settings/PickupSettings.h"
+
+namespace {
+
+void Check(bool condition, const char* what) {
+    if (!condition) {
+        std::fprintf(stderr, "broken: %s\n", what);
+        std::abort();
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    Report report;
+    report.read = true;
+    report.check = CheckSettingsText(text);
+    const std::string shown = TextReport(report);
+    HtmlReport(report);
+    Check(report.check.finals.size() == 59, "not every value in the final table");
+
+    const SettingsMap settings = ParseSettingsText(text);
+    std::size_t at = 0;
+    WritePickupSettings(settings, [&](HostAddress, const void* bytes, std::size_t length) {
+        const FinalSetting& final = report.check.finals[at++];
+        const std::uint32_t bits = std::bit_cast<std::uint32_t>(final.value);
+        Check(std::memcmp(static_cast<const char*>(bytes) + length - 4, &bits, 4) == 0, "final value differs from the plug-in's");
+        if (final.color) Check(std::memcmp(bytes, final.channels.data(), 4) == 0, "final channels differ from the plug-in's");
+        Check(std::bit_cast<std::uint32_t>(static_cast<float>(ConvertFloatPrefix(RoundTripText(final.value)))) == bits,
+              "printed value does not read back");
+        Check((final.line != 0) == settings.lookup(final.key).has_value(), "final value's origin is wrong");
+    });
+    Check(ExitStatus(report) == (report.check.warnings > 0 ? 1 : 0), "exit status does not follow the warnings");
+    Check(shown.find("What the plug-in writes into the game:") != std::string::npos, "report without its table");
+    return 0;
+}
