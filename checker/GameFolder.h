@@ -8,7 +8,7 @@
 #include <vector>
 
 // The release's settings file, which the checker copies to "Glimmerward.ini" on the first run.
-inline constexpr std::string_view ReleaseSettingsFileName = "Glimmerward.default.ini";
+inline constexpr std::string_view ReleaseSettingsFileName = "Glimmerward-defaults.ini";
 
 enum class PathKind { Missing, File, Folder };
 
@@ -29,7 +29,7 @@ struct SettingsSearch {
 
 SettingsSearch SearchSettingsFile(const std::string& gameFolder);
 
-// The first "Glimmerward.default.ini" in the plug-in's folders, or empty.
+// The first "Glimmerward-defaults.ini" in the plug-in's folders, or empty.
 std::string FindReleaseSettingsFile(const std::string& gameFolder);
 
 // Copies `from` to `to`, which must not exist yet: an existing file is never replaced.

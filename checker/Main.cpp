@@ -82,7 +82,7 @@ std::string SearchGameFolder(const std::string& folder, Report& report) {
 bool ReadSettings(const std::string& path, Report& report) {
     const PathKind kind = KindOf(path);
     if (kind == PathKind::Missing) {
-        report.remarks.push_back({false, path + " does not exist. Put the settings file (Glimmerward.default.ini from "
+        report.remarks.push_back({false, path + " does not exist. Put the settings file (Glimmerward-defaults.ini from "
                                          "the release, renamed to Glimmerward.ini) there"});
         return false;
     }

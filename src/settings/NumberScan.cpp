@@ -177,8 +177,6 @@ T ConvertToken(std::string_view text, const FloatToken& token) {
 
 }  // namespace
 
-double ConvertFloatPrefix(std::string_view text) { return ScanFloatPrefix(text).value; }
-
 Scanned<double> ScanFloatPrefix(std::string_view text) {
     const FloatToken token = LocateFloat(text, 0);
     return {ConvertToken<double>(text, token), token.form == FloatForm::None ? 0 : token.validEnd};

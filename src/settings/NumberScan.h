@@ -16,11 +16,10 @@ struct Scanned {
 
 // As ISO C atof: skips leading white space, converts the longest prefix that forms a
 // decimal, hexadecimal, infinity or NaN constant, ignores the rest; 0 when there is none.
-// Overflow gives infinity, underflow a value towards zero.
-double ConvertFloatPrefix(std::string_view text);
-
-// ConvertFloatPrefix's value, and the index just past the constant it took (0 when none).
+// Overflow gives infinity, underflow a value towards zero. Also where the constant ends (0
+// when there is none).
 Scanned<double> ScanFloatPrefix(std::string_view text);
+inline double ConvertFloatPrefix(std::string_view text) { return ScanFloatPrefix(text).value; }
 
 // White space as the "C" locale's isspace knows it.
 constexpr bool IsCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }

@@ -20,10 +20,40 @@ public:
     explicit PieceCutter(const SettingsSource& bytes) : source(bytes) {}
 
     // The next piece's raw bytes, its LF (and a CR before it) included; false at the end.
-    bool next(std::string_view& raw, PieceEnd& end);
+    bool next(std::string_view& raw, PieceEnd& end) {
+        // One byte beyond the limit is looked at: a CR LF pair there is one byte of the piece.
+        if (last - first <= PieceLimit) refill();
+        const std::string_view rest(chunk.data() + first, last - first);
+        if (rest.empty()) return false;
+        std::size_t size = std::min(rest.size(), PieceLimit);
+        if (const std::size_t lf = rest.substr(0, size).find('\n'); lf != std::string_view::npos) {
+            size = lf + 1;
+        } else if (rest.substr(size - 1, 2) == "\r\n") {
+            size += 1;
+        }
+        raw = rest.substr(0, size);
+        if (raw.back() == '\n') {
+            end = PieceEnd::LineFeed;
+        } else {
+            end = size < rest.size() ? PieceEnd::Limit : endedByCtrlZ ? PieceEnd::CtrlZ : PieceEnd::EndOfText;
+        }
+        first += size;
+        return true;
+    }
 
 private:
-    void refill();
+    void refill() {
+        std::copy(chunk.begin() + first, chunk.begin() + last, chunk.begin());
+        last -= first;
+        first = 0;
+        while (!exhausted && last < chunk.size()) {
+            const std::string_view got(chunk.data() + last, source(chunk.data() + last, chunk.size() - last));
+            const std::size_t ctrlZ = got.find(CtrlZ);  // text mode ends the file there: no more reads
+            endedByCtrlZ = ctrlZ != std::string_view::npos;
+            exhausted = got.empty() || endedByCtrlZ;
+            last += endedByCtrlZ ? ctrlZ : got.size();
+        }
+    }
 
     const SettingsSource& source;
     std::array<char, ChunkSize> chunk;
@@ -32,40 +62,6 @@ private:
     bool exhausted = false;  // the source has no more, or a Ctrl-Z ended the text
     bool endedByCtrlZ = false;
 };
-
-void PieceCutter::refill() {
-    std::copy(chunk.begin() + first, chunk.begin() + last, chunk.begin());
-    last -= first;
-    first = 0;
-    while (!exhausted && last < chunk.size()) {
-        const std::string_view got(chunk.data() + last, source(chunk.data() + last, chunk.size() - last));
-        const std::size_t ctrlZ = got.find(CtrlZ);  // text mode ends the file there: no more reads
-        endedByCtrlZ = ctrlZ != std::string_view::npos;
-        exhausted = got.empty() || endedByCtrlZ;
-        last += endedByCtrlZ ? ctrlZ : got.size();
-    }
-}
-
-bool PieceCutter::next(std::string_view& raw, PieceEnd& end) {
-    // One byte beyond the limit is looked at: a CR LF pair there is one byte of the piece.
-    if (last - first <= PieceLimit) refill();
-    const std::string_view rest(chunk.data() + first, last - first);
-    if (rest.empty()) return false;
-    std::size_t size = std::min(rest.size(), PieceLimit);
-    if (const std::size_t lf = rest.substr(0, size).find('\n'); lf != std::string_view::npos) {
-        size = lf + 1;
-    } else if (rest.substr(size - 1, 2) == "\r\n") {
-        size += 1;
-    }
-    raw = rest.substr(0, size);
-    if (raw.back() == '\n') {
-        end = PieceEnd::LineFeed;
-    } else {
-        end = size < rest.size() ? PieceEnd::Limit : endedByCtrlZ ? PieceEnd::CtrlZ : PieceEnd::EndOfText;
-    }
-    first += size;
-    return true;
-}
 
 // What a piece's text (its bytes before the LF or a NUL) holds; an entry's key and value.
 PieceKind Parse(std::string_view text, std::string_view& key, std::string_view& value) {
@@ -86,10 +82,12 @@ PieceKind Parse(std::string_view text, std::string_view& key, std::string_view& 
     return PieceKind::Entry;
 }
 
-void StoreEntries(SettingsMap& settings, const SettingsSource& source) {
+SettingsMap EntriesOf(const SettingsSource& source) {
+    SettingsMap settings;
     ReadSettingsPieces(source, [&settings](const SettingsPiece& piece) {
         if (piece.kind == PieceKind::Entry) settings.store(piece.key, piece.value);
     });
+    return settings;
 }
 
 }  // namespace
@@ -135,25 +133,21 @@ std::optional<std::string_view> SettingsMap::lookup(std::string_view key) const 
 }
 
 SettingsMap ParseSettingsText(std::string_view fileBytes) {
-    SettingsMap settings;
-    StoreEntries(settings, [&fileBytes](char* buffer, std::size_t capacity) {
+    return EntriesOf([&fileBytes](char* buffer, std::size_t capacity) {
         const std::size_t size = fileBytes.copy(buffer, capacity);
         fileBytes.remove_prefix(size);
         return size;
     });
-    return settings;
 }
 
 SettingsMap ReadSettingsFile(const char* path) {
-    SettingsMap settings;
     const auto close = [](std::FILE* file) { std::fclose(file); };
     const std::unique_ptr<std::FILE, decltype(close)> file{std::fopen(path, "rb"), close};
-    if (!file) return settings;
+    if (!file) return {};
     std::setvbuf(file.get(), nullptr, _IONBF, 0);  // reads go straight into the chunk
-    StoreEntries(settings, [&file](char* buffer, std::size_t capacity) {
+    return EntriesOf([&file](char* buffer, std::size_t capacity) {
         return std::fread(buffer, 1, capacity, file.get());  // 0 at the end or on an error
     });
-    return settings;
 }
 
 float GetFloatSetting(const SettingsMap& settings, const char* key, float defaultValue) {

@@ -65,7 +65,6 @@ public:
     auto begin() const { return entries.begin(); }
     auto end() const { return entries.end(); }
     std::size_t size() const { return entries.size(); }
-    bool empty() const { return entries.empty(); }
 
 private:
     std::unique_ptr<std::pmr::monotonic_buffer_resource> arena;

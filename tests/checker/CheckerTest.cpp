@@ -203,7 +203,7 @@ TEST(SearchSettingsFile, FindsTheFileAsThePluginDoesWhateverTheCaseOfItsNamesAnd
 TEST(FirstRunCopy, CopiesTheReleaseFileOnlyToANewFile) {
     TempFolder game;
     EXPECT_EQ("", FindReleaseSettingsFile(game.path().string()));
-    game.write("plugins/Glimmerward.default.ini", "PickupSize = 1.2\n");
+    game.write("plugins/Glimmerward-defaults.ini", "PickupSize = 1.2\n");
     const std::string release = FindReleaseSettingsFile(game.path().string());
     ASSERT_NE("", release);
     const std::string target = JoinPath(ParentFolder(release), "Glimmerward.ini");

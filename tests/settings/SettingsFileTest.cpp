@@ -207,7 +207,7 @@ TEST(SettingsFile, GivesAnEmptyMapForWhatCannotBeRead) {
     std::filesystem::create_directories(folder.path() / "Glimmerward.ini");
     const auto empty = folder.write("empty.ini", "");
     for (const auto& path : {folder.path() / "missing.ini", folder.path() / "Glimmerward.ini", empty}) {
-        EXPECT_TRUE(ReadSettingsFile(path.string().c_str()).empty()) << path;
+        EXPECT_EQ(0u, ReadSettingsFile(path.string().c_str()).size()) << path;
     }
 }
 
