@@ -9,7 +9,7 @@
 
 #include "bench/Timing.h"
 #include "injector/hooking"
-#include "tests/standin/StandInHost.h"
+#include "standin/StandInHost.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "bench/PlainReaders.h"
 #include "bench/RepresentativeFile.h"
 #include "bench/Timing.h"
-#include "tests/standin/StandInHost.h"
+#include "standin/StandInHost.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 
 #ifdef _WIN32
 #include "src/settings/ApplyPickupSettings.h"
-#include "tests/support/HostImage.h"
+#include "standin/HostImage.h"
 #endif
 
 namespace {

@@ -31,8 +31,8 @@
 #include "soak/SettingsVersions.h"
 #include "src/settings/PickupSettings.h"
 #include "src/settings/SettingsFile.h"
-#include "tests/standin/StandInHost.h"
-#include "tests/support/HostImage.h"
+#include "standin/HostImage.h"
+#include "standin/StandInHost.h"
 #include "tests/support/PickupExpectations.h"
 
 namespace {

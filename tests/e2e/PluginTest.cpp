@@ -14,8 +14,8 @@
 #include <string_view>
 
 #include "host/HostGame.h"
+#include "standin/HostImage.h"
 #include "tests/standin/StandInFixture.h"
-#include "tests/support/HostImage.h"
 #include "tests/support/PickupExpectations.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "injector/memory.h"
-#include "tests/support/HostImage.h"
+#include "standin/HostImage.h"
 
 namespace {
 

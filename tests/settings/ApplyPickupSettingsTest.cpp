@@ -9,7 +9,7 @@
 #include <string>
 
 #include "injector/memory.h"
-#include "tests/support/HostImage.h"
+#include "standin/HostImage.h"
 #include "tests/support/PickupExpectations.h"
 #include "tests/support/TempFolder.h"
 

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "tests/standin/StandInHost.h"
+#include "standin/StandInHost.h"
 
 #ifndef STANDIN_LINKED_BASE
 #error "stand-in tests are added with glimmerward_standin_test(), which links them at a chosen base"

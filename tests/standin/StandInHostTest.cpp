@@ -12,8 +12,8 @@
 #include "injector/memory.h"
 #include "plugin/HostVersion.h"
 #include "src/settings/ApplyPickupSettings.h"
+#include "standin/HostImage.h"
 #include "tests/standin/StandInFixture.h"
-#include "tests/support/HostImage.h"
 #include "tests/support/PickupExpectations.h"
 #include "tests/support/TempFolder.h"
 

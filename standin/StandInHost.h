@@ -1,4 +1,4 @@
-// A test program that links this becomes the host: its image takes the host's code and
+// A program that links this becomes the host: its image takes the host's code and
 // data addresses (moved to wherever the program was loaded), with one build's signature
 // and a working call site in place.
 //
@@ -11,7 +11,6 @@
 #include <cstdint>
 
 #include "host/HostGame.h"
-#include "tests/support/PickupExpectations.h"
 
 namespace StandInHost {
 
@@ -67,7 +66,8 @@ std::uint32_t ProtectionAt(HostAddress address);
 bool CoversHost();
 
 // The host's pickup data where it actually lies.
+using ColorTableBytes = std::array<std::uint8_t, Host::Pickup::ColorTableSize>;
 std::uint32_t FloatBitsAt(HostAddress address);
-PickupExpectations::ColorTable ColorTable();
+ColorTableBytes ColorTable();
 
 }  // namespace StandInHost

@@ -16,7 +16,7 @@
 
 #include "src/settings/LocateSettingsFile.h"
 #include "src/settings/PickupSettings.h"
-#include "tests/standin/StandInHost.h"
+#include "standin/StandInHost.h"
 
 namespace {
 

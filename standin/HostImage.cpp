@@ -1,4 +1,4 @@
-#include "tests/support/HostImage.h"
+#include "standin/HostImage.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-// The test program's own image stands in for the host's memory: a section of its own,
+// The program's own image stands in for the host's memory: a section of its own,
 // large enough to cover the host's code and data addresses, readable, writable and
 // executable. Host addresses are moved to wherever the image was loaded, so it serves at
 // any base as long as the section starts no later than the host's code (RVA 0x200000).

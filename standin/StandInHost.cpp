@@ -1,4 +1,4 @@
-#include "tests/standin/StandInHost.h"
+#include "standin/StandInHost.h"
 
 #include <windows.h>
 
@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "injector/memory.h"
-#include "tests/support/HostImage.h"
+#include "standin/HostImage.h"
 
 namespace StandInHost {
 
@@ -105,8 +105,8 @@ std::uint32_t FloatBitsAt(HostAddress address) {
     return bits;
 }
 
-PickupExpectations::ColorTable ColorTable() {
-    PickupExpectations::ColorTable table;
+ColorTableBytes ColorTable() {
+    ColorTableBytes table;
     std::memcpy(table.data(), injector::host_ptr(Host::Pickup::ColorTable), table.size());
     return table;
 }
