@@ -2,15 +2,13 @@
 // every value the plug-in wrote into the host, unloads it and checks that the host's code
 // is as it was.
 //
-//   GlimmerwardHost [--build 100|110|120] [--dll PATH]   run the plug-in in the host
-//   GlimmerwardHost --write-sample PATH                   write an ini with every default
+//   GlimmerwardHost [--build 100|110|120] [--dll PATH]
 #include <windows.h>
 
 #include <array>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <string_view>
 
@@ -24,22 +22,6 @@ std::string Shortest(float value) {
     char text[32];
     const auto written = std::to_chars(text, text + sizeof text, value);
     return std::string(text, written.ptr);
-}
-
-bool WriteSample(const char* path) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << "; Glimmerward: how pickups look. Every key is listed with its default value;\r\n"
-           "; a key that is missing or commented out takes its default.\r\n"
-           "; Numbers use a point as decimal separator.\r\n\r\n";
-    for (const FloatSetting& setting : FloatSettings) out << setting.key << " = " << Shortest(setting.defaultValue) << "\r\n";
-    out << "\r\n; PickupColor_<n> = channel0 channel1 channel2 channel3 value\r\n"
-           "; (four whole numbers, taken modulo 256, then a number)\r\n";
-    for (int n = 0; n < Host::Pickup::ColorEntryCount; ++n) {
-        const PickupColorEntry entry = DefaultPickupColor(n);
-        out << "PickupColor_" << n << " = " << int(entry.channels[0]) << ' ' << int(entry.channels[1]) << ' '
-            << int(entry.channels[2]) << ' ' << int(entry.channels[3]) << ' ' << Shortest(entry.value) << "\r\n";
-    }
-    return static_cast<bool>(out);
 }
 
 std::string Hex(const std::array<std::uint8_t, 5>& bytes) {
@@ -114,13 +96,12 @@ int main(int argc, char** argv) {
     const char* dll = "Glimmerward.dll";
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
-        if (arg == "--write-sample" && i + 1 < argc) return WriteSample(argv[i + 1]) ? 0 : 1;
         if (arg == "--build" && i + 1 < argc) {
             build = std::atoi(argv[++i]);
         } else if (arg == "--dll" && i + 1 < argc) {
             dll = argv[++i];
         } else {
-            std::fprintf(stderr, "usage: %s [--build 100|110|120] [--dll PATH] | --write-sample PATH\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--build 100|110|120] [--dll PATH]\n", argv[0]);
             return 1;
         }
     }
