@@ -18,8 +18,8 @@
 
 #include "src/settings/NumberScan.h"
 #include "src/settings/PickupSettings.h"
+#include "standin/HostImage.h"
 #include "tests/standin/StandInFixture.h"
-#include "tests/support/HostImage.h"
 
 namespace {
 

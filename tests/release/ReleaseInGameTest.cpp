@@ -1,6 +1,6 @@
 // The released files in a player's game: tests/release/play-release unpacks the zip and
 // lays them out as README.txt tells the player (the DLL in the loader's "scripts" folder,
-// Glimmerward-defaults.ini copied to plugins\Glimmerward.ini), with this program as the
+// Glimmerward.ini made by the checker beside the executable), with this program as the
 // game's executable. The real DLL is then loaded from there with LoadLibrary.
 #include <windows.h>
 
@@ -38,7 +38,7 @@ using ReleaseInGame = StandInHostTest;
 TEST_F(ReleaseInGame, ThePlugInFindsTheCopiedSettingsFileAndItHoldsAll59Settings) {
     char settingsPath[SettingsPathSize];
     LocateSettingsFile(settingsPath);
-    EXPECT_EQ((GameFolder() / "plugins" / "Glimmerward.ini").string(), settingsPath);
+    EXPECT_EQ((GameFolder() / "Glimmerward.ini").string(), settingsPath);
 
     const SettingsMap settings = ReadSettingsFile(settingsPath);
     EXPECT_EQ(15u + 44u, settings.size());
