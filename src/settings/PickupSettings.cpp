@@ -130,5 +130,3 @@ PickupValues PickupSettingValues(const SettingsMap& settings) {
     }
     return values;
 }
-
-PickupColorTable PickupColorSettings(const SettingsMap& settings) { return PickupSettingValues(settings).colors; }

@@ -56,9 +56,6 @@ struct PickupValues {
 };
 PickupValues PickupSettingValues(const SettingsMap& settings);
 
-// The colour table alone, as PickupSettingValues gives it.
-PickupColorTable PickupColorSettings(const SettingsMap& settings);
-
 // Scans one colour value as "%d %d %d %d %f" into an entry preset to 0, 0, 0, 0 and 1.0.
 PickupColorEntry ScanPickupColor(std::string_view value);
 
