@@ -29,7 +29,7 @@ const char* const Platform = "Windows (under Wine)";
 // The same reading and forming; the stores land in an ordinary buffer instead of the host.
 std::vector<unsigned char> hostData(Host::DataSize);
 void ApplyOnce(const char* path) {
-    WritePickupSettings(ReadSettingsFile(path), [](HostAddress address, const void* bytes, std::size_t size) {
+    WritePickupSettings(ReadPickupSettingValues(path), [](HostAddress address, const void* bytes, std::size_t size) {
         std::memcpy(&hostData[address - Host::DataBegin], bytes, size);
     });
 }
@@ -90,14 +90,7 @@ int main(int argc, char** argv) {
     std::vector<double> pieces, map, values;
     for (int round = 0; round < rounds; ++round) {
         pieces.push_back(TimePerRun(runs, [&] {
-            std::string_view rest = text;
-            ReadSettingsPieces(
-                [&rest](char* buffer, std::size_t capacity) {
-                    const std::size_t size = rest.copy(buffer, capacity);
-                    rest.remove_prefix(size);
-                    return size;
-                },
-                [](const SettingsPiece&) {});
+            ReadSettingsPieces(TextSource(text), [](const SettingsPiece&) {});
         }));
         map.push_back(TimePerRun(runs, [&] { ParseSettingsText(text); }));
         values.push_back(TimePerRun(runs, [&] { WritePickupSettings(parsed, intoSink); }));

@@ -475,11 +475,5 @@ SettingsCheck CheckSettings(const std::function<SettingsSource()>& open) {
 }
 
 SettingsCheck CheckSettingsText(std::string_view text) {
-    return CheckSettings([text] {
-        return SettingsSource([rest = text](char* buffer, std::size_t capacity) mutable {
-            const std::size_t size = rest.copy(buffer, capacity);
-            rest.remove_prefix(size);
-            return size;
-        });
-    });
+    return CheckSettings([text] { return TextSource(text); });
 }

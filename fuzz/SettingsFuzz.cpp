@@ -102,20 +102,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Each piece handed out as the reference cuts it: its line, and its entry or none.
     std::size_t next = 0;
-    std::string_view rest = text;
-    ReadSettingsPieces(
-        [&rest](char* buffer, std::size_t capacity) {
-            const std::size_t got = rest.copy(buffer, capacity);
-            rest.remove_prefix(got);
-            return got;
-        },
-        [&](const SettingsPiece& piece) {
-            Check(next < referencePieces.size(), "more pieces than the reference cuts");
-            const ReferencePiece& expected = referencePieces[next++];
-            Check(piece.line == expected.line, "a piece on another line than the reference's");
-            Check((piece.kind == PieceKind::Entry) == expected.entry, "an entry where the reference has none, or none where it has one");
-            Check(piece.key == expected.key && piece.value == expected.value, "a piece's key or value differs from the reference");
-        });
+    ReadSettingsPieces(TextSource(text), [&](const SettingsPiece& piece) {
+        Check(next < referencePieces.size(), "more pieces than the reference cuts");
+        const ReferencePiece& expected = referencePieces[next++];
+        Check(piece.line == expected.line, "a piece on another line than the reference's");
+        Check((piece.kind == PieceKind::Entry) == expected.entry, "an entry where the reference has none, or none where it has one");
+        Check(piece.key == expected.key && piece.value == expected.value, "a piece's key or value differs from the reference");
+    });
     Check(next == referencePieces.size(), "fewer pieces than the reference cuts");
     Check(settings.size() == reference.size(), "the reader keeps other entries than the reference");
     auto expected = reference.begin();
@@ -136,6 +129,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(key.size() + value.size() < 255, "an entry longer than its line piece");
         CheckNumbers(value);
     }
+    // Taken piece by piece, as the hooked call takes them, the values are the map's, bit for bit.
+    const PickupValues streamed = PickupSettingValues(TextSource(text));
+    const PickupValues mapped = PickupSettingValues(settings);
+    Check(std::memcmp(&streamed, &mapped, sizeof streamed) == 0, "values taken piece by piece differ from the map's");
     WritePickupSettings(settings, [](HostAddress address, const void*, std::size_t bytes) {
         Check(address >= Host::DataBegin && address + bytes <= Host::DataEnd, "a store outside the host's data");
     });

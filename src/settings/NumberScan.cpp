@@ -1,9 +1,14 @@
 #include "src/settings/NumberScan.h"
 
 #include <algorithm>
+#include <array>
+#include <cfloat>
 #include <charconv>
 #include <limits>
 #include <system_error>
+
+// The exact decimal path below rounds once, in the precision of its type: no wider registers.
+static_assert(FLT_EVAL_METHOD == 0, "float arithmetic must round to its own type (SSE, not x87)");
 
 namespace {
 
@@ -56,7 +61,7 @@ void ScanMantissaAndExponent(std::string_view text, std::size_t at, std::string_
     token.itemEnd = p;
     if (digits == 0) return;  // "." or "0x." may still lead somewhere, but are not numbers
     token.validEnd = p;
-    if (p < text.size() && exponentMarks.find(text[p]) != std::string_view::npos) {
+    if (p < text.size() && (text[p] == exponentMarks[0] || text[p] == exponentMarks[1])) {
         std::size_t e = p + 1;
         if (e < text.size() && (text[e] == '+' || text[e] == '-')) ++e;
         const std::size_t exponentDigitsEnd = SkipDigits<IsDigit>(text, e);
@@ -92,13 +97,9 @@ FloatToken LocateFloat(std::string_view text, std::size_t from) {
         if (nan < 3) return token;
         token.form = FloatForm::NaN;
         token.validEnd = p + 3;
-        std::size_t q = p + 3;
-        if (q < text.size() && text[q] == '(') {
-            ++q;
-            while (q < text.size() && (IsDigit(text[q]) || text[q] == '_' ||
-                                       (Lower(text[q]) >= 'a' && Lower(text[q]) <= 'z'))) {
-                ++q;
-            }
+        if (std::size_t q = p + 3; q < text.size() && text[q] == '(') {
+            const auto sequence = [](char c) { return IsDigit(c) || c == '_' || (Lower(c) >= 'a' && Lower(c) <= 'z'); };
+            q = static_cast<std::size_t>(std::find_if_not(text.begin() + q + 1, text.end(), sequence) - text.begin());
             if (q < text.size() && text[q] == ')') {
                 token.validEnd = token.itemEnd = q + 1;
             } else {
@@ -127,35 +128,47 @@ FloatToken LocateFloat(std::string_view text, std::size_t from) {
 
 // Whether a constant that the converter called out of range is too large (true) or too
 // small (false). Only magnitudes far from 1 fall outside the range, so the sign of the
-// power of the first significant digit decides.
+// power of its first significant digit decides.
 bool Overflows(std::string_view body, bool hex) {
-    const std::int64_t digitWeight = hex ? 4 : 1;  // a hex digit is four binary places
-    std::int64_t power = 0;
-    bool significant = false;
-    bool afterPoint = false;
-    std::size_t p = 0;
-    for (; p < body.size(); ++p) {
-        const char c = body[p];
-        if (c == '.') {
-            afterPoint = true;
-        } else if (hex ? IsHexDigit(c) : IsDigit(c)) {
-            significant = significant || c != '0';
-            if (significant && !afterPoint) power += digitWeight;
-            if (!significant && afterPoint) power -= digitWeight;
-        } else {
-            break;
+    const std::string_view mantissa = body.substr(0, body.find_first_of(hex ? "pP" : "eE"));
+    const std::int64_t point = static_cast<std::int64_t>(std::min(mantissa.find('.'), mantissa.size()));
+    const std::int64_t first = static_cast<std::int64_t>(mantissa.find_first_not_of("0."));
+    // Digits before the point from the first significant one, or zeros after the point before it.
+    std::int64_t power = (first < point ? point - first : point + 1 - first) * (hex ? 4 : 1);
+    if (mantissa.size() + 1 < body.size()) {
+        std::string_view exponent = body.substr(mantissa.size() + 1);
+        if (exponent.front() == '+') exponent.remove_prefix(1);
+        std::int64_t value = 0;  // beyond 64 bits, only the sign matters
+        if (std::from_chars(exponent.data(), exponent.data() + exponent.size(), value).ec != std::errc{}) {
+            value = exponent.front() == '-' ? -(std::int64_t{1} << 40) : std::int64_t{1} << 40;
         }
-    }
-    if (++p < body.size()) {  // past the exponent mark
-        const bool negative = body[p] == '-';
-        if (body[p] == '+' || body[p] == '-') ++p;
-        std::int64_t exponent = 0;
-        for (; p < body.size() && IsDigit(body[p]); ++p) {
-            exponent = std::min<std::int64_t>(exponent * 10 + (body[p] - '0'), std::int64_t{1} << 40);
-        }
-        power += negative ? -exponent : exponent;
+        power += std::clamp<std::int64_t>(value, -(std::int64_t{1} << 40), std::int64_t{1} << 40);
     }
     return power > 0;
+}
+
+// Every power of ten that a double holds exactly; a float holds those up to 10^10.
+constexpr std::array<double, 23> ExactPowersOfTen{1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                  1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                                  1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// Digits with at most one point whose integer and power of ten are both exact in T (7 digits
+// and 10^10 for float; 9 digits, which 32-bit code handles fastest, and 10^22 for double):
+// one division then rounds as a full conversion would. Empty for any other body.
+template <class T>
+std::optional<T> ConvertShortDecimal(std::string_view body) {
+    constexpr bool single = sizeof(T) == sizeof(float);
+    const auto point = std::find(body.begin(), body.end(), '.');
+    const std::size_t power = point == body.end() ? 0 : static_cast<std::size_t>(body.end() - point - 1);
+    if (power > (single ? 10u : 22u)) return std::nullopt;
+    std::int32_t mantissa = 0;
+    for (const char c : body) {
+        if (c == '.') continue;
+        // An exponent, or more digits than T holds: the full conversion takes it.
+        if (!IsDigit(c) || mantissa >= (single ? 1'000'000 : 100'000'000)) return std::nullopt;
+        mantissa = mantissa * 10 + (c - '0');
+    }
+    return static_cast<T>(mantissa) / static_cast<T>(ExactPowersOfTen[power]);
 }
 
 template <class T>
@@ -166,6 +179,9 @@ T ConvertToken(std::string_view text, const FloatToken& token) {
     if (token.form == FloatForm::Decimal || token.form == FloatForm::Hex) {
         const bool hex = token.form == FloatForm::Hex;
         const std::string_view body = text.substr(token.bodyBegin, token.validEnd - token.bodyBegin);
+        if (const auto exact = hex ? std::nullopt : ConvertShortDecimal<T>(body)) {
+            return token.negative ? -*exact : *exact;
+        }
         const auto result = std::from_chars(body.data(), body.data() + body.size(), magnitude,
                                             hex ? std::chars_format::hex : std::chars_format::general);
         if (result.ec == std::errc::result_out_of_range) {

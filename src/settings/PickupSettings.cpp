@@ -1,6 +1,8 @@
 #include "src/settings/PickupSettings.h"
 
 #include <algorithm>
+#include <charconv>
+#include <functional>
 #include <optional>
 
 #include "src/settings/NumberScan.h"
@@ -54,26 +56,41 @@ struct ColorKeys {
 constexpr ColorKeys ColorKey;
 static_assert(ColorKey[0] == "PickupColor_0" && ColorKey[43] == "PickupColor_43");
 
-// Every key the settings may hold, in the settings map's order, with the value it sets: a
-// float setting's index, or FloatSettings.size() + n for colour entry n.
-struct KnownKey {
-    std::string_view key;
-    std::size_t slot;
-};
-constexpr std::size_t KnownKeyCount = FloatSettings.size() + Host::Pickup::ColorEntryCount;
-constexpr std::array<KnownKey, KnownKeyCount> KnownKeys = [] {
-    std::array<KnownKey, KnownKeyCount> keys{};
-    for (std::size_t i = 0; i < KnownKeyCount; ++i) {
-        keys[i] = {i < FloatSettings.size() ? std::string_view(FloatSettings[i].key)
-                                            : ColorKey[static_cast<int>(i - FloatSettings.size())],
-                   i};
+// Byte equality in a plain loop, where the C runtime's memcmp would be a call per key.
+constexpr bool SameBytes(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), std::equal_to<>());
+}
+
+// The float setting that `key` names, or FloatSettings.size() + n for "PickupColor_<n>";
+// none for any other key.
+std::optional<std::size_t> SlotOf(std::string_view key) {
+    constexpr std::size_t prefix = ColorKeys::Prefix.size();
+    if (SameBytes(key.substr(0, prefix), ColorKeys::Prefix)) {
+        // The digits must be n's own: no sign, no leading zero, nothing after them.
+        const std::string_view digits = key.substr(prefix);
+        int n = -1;
+        std::from_chars(digits.data(), digits.data() + digits.size(), n);
+        if (n < 0 || n >= Host::Pickup::ColorEntryCount || !SameBytes(digits, ColorKey[n].substr(prefix))) {
+            return std::nullopt;
+        }
+        return FloatSettings.size() + static_cast<std::size_t>(n);
     }
-    std::sort(keys.begin(), keys.end(), [](const KnownKey& a, const KnownKey& b) { return a.key < b.key; });
-    return keys;
-}();
-static_assert(std::adjacent_find(KnownKeys.begin(), KnownKeys.end(), [](const KnownKey& a, const KnownKey& b) {
-                  return a.key == b.key;
-              }) == KnownKeys.end());
+    static constexpr auto floatKeys = [] {
+        std::array<std::string_view, FloatSettings.size()> keys;
+        std::transform(FloatSettings.begin(), FloatSettings.end(), keys.begin(), [](const FloatSetting& s) { return s.key; });
+        return keys;
+    }();
+    const auto named = std::find_if(floatKeys.begin(), floatKeys.end(), [key](std::string_view k) { return SameBytes(key, k); });
+    if (named == floatKeys.end()) return std::nullopt;
+    return static_cast<std::size_t>(named - floatKeys.begin());
+}
+
+// Takes the setting of each entry piece into `values` as the piece comes.
+std::function<void(const SettingsPiece&)> TakeEntriesInto(PickupValues& values) {
+    return [&values](const SettingsPiece& piece) {
+        if (piece.kind == PieceKind::Entry) TakePickupSetting(values, piece.key, piece.value);
+    };
+}
 
 }  // namespace
 
@@ -104,29 +121,39 @@ PickupColorScan ScanPickupColorFields(std::string_view value) {
 
 PickupColorEntry ScanPickupColor(std::string_view value) { return ScanPickupColorFields(value).entry; }
 
-PickupValues PickupSettingValues(const SettingsMap& settings) {
+PickupValues DefaultPickupValues() {
     PickupValues values;
     for (std::size_t i = 0; i < FloatSettings.size(); ++i) values.floats[i] = FloatSettings[i].defaultValue;
     for (int n = 0; n < Host::Pickup::ColorEntryCount; ++n) {
         values.colors[static_cast<std::size_t>(n)] = DefaultPickupColor(n);
     }
-    // One walk over the settings and the known keys, both in order: every step passes an
-    // entry or a key, where a lookup per key would compare keys a few times over.
-    auto entry = settings.begin();
-    for (const KnownKey& known : KnownKeys) {
-        int order = 1;
-        for (; entry != settings.end(); ++entry) {
-            order = std::string_view(entry->first).compare(known.key);
-            if (order >= 0) break;
-        }
-        if (entry == settings.end()) break;
-        if (order != 0) continue;
-        const std::string_view value = entry->second;
-        if (known.slot < FloatSettings.size()) {
-            values.floats[known.slot] = static_cast<float>(ConvertFloatPrefix(value));
-        } else {
-            values.colors[known.slot - FloatSettings.size()] = ScanPickupColor(value);
-        }
+    return values;
+}
+
+void TakePickupSetting(PickupValues& values, std::string_view key, std::string_view value) {
+    const auto slot = SlotOf(key);
+    if (!slot) return;
+    if (*slot < FloatSettings.size()) {
+        values.floats[*slot] = static_cast<float>(ConvertFloatPrefix(value));
+    } else {
+        values.colors[*slot - FloatSettings.size()] = ScanPickupColor(value);
     }
+}
+
+PickupValues PickupSettingValues(const SettingsMap& settings) {
+    PickupValues values = DefaultPickupValues();
+    for (const auto& [key, value] : settings) TakePickupSetting(values, key, value);
+    return values;
+}
+
+PickupValues PickupSettingValues(const SettingsSource& source) {
+    PickupValues values = DefaultPickupValues();
+    ReadSettingsPieces(source, TakeEntriesInto(values));
+    return values;
+}
+
+PickupValues ReadPickupSettingValues(const char* path) {
+    PickupValues values = DefaultPickupValues();
+    ReadSettingsFilePieces(path, TakeEntriesInto(values));
     return values;
 }

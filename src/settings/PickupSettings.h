@@ -54,7 +54,18 @@ struct PickupValues {
     std::array<float, FloatSettings.size()> floats;  // in the order of FloatSettings
     PickupColorTable colors;
 };
+PickupValues DefaultPickupValues();
+
+// Sets the value that `key` governs from `value`; a key of none of the settings changes
+// nothing. Taking a file's entries in order gives what its map gives: the last one wins.
+void TakePickupSetting(PickupValues& values, std::string_view key, std::string_view value);
+
 PickupValues PickupSettingValues(const SettingsMap& settings);
+
+// The values of the text that `source` delivers, or of the file at `path`, taken piece by
+// piece as it is read: what the text's map gives, with no map built. The hooked call reads so.
+PickupValues PickupSettingValues(const SettingsSource& source);
+PickupValues ReadPickupSettingValues(const char* path);
 
 // Scans one colour value as "%d %d %d %d %f" into an entry preset to 0, 0, 0, 0 and 1.0.
 PickupColorEntry ScanPickupColor(std::string_view value);
@@ -75,12 +86,16 @@ constexpr HostAddress PickupColorAddress(int n) {
 // Every float setting, then every colour entry, handed to `store(address, bytes, size)`
 // in that order: a value the settings lack gets its built-in default.
 template <class Store>
-void WritePickupSettings(const SettingsMap& settings, Store&& store) {
-    const PickupValues values = PickupSettingValues(settings);
+void WritePickupSettings(const PickupValues& values, Store&& store) {
     for (std::size_t i = 0; i < FloatSettings.size(); ++i) {
         store(FloatSettings[i].address, &values.floats[i], sizeof(float));
     }
     for (int n = 0; n < Host::Pickup::ColorEntryCount; ++n) {
         store(PickupColorAddress(n), &values.colors[static_cast<std::size_t>(n)], sizeof(PickupColorEntry));
     }
+}
+
+template <class Store>
+void WritePickupSettings(const SettingsMap& settings, Store&& store) {
+    WritePickupSettings(PickupSettingValues(settings), store);
 }

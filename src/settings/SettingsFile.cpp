@@ -19,26 +19,35 @@ class PieceCutter {
 public:
     explicit PieceCutter(const SettingsSource& bytes) : source(bytes) {}
 
-    // The next piece's raw bytes, its LF (and a CR before it) included; false at the end.
-    bool next(std::string_view& raw, PieceEnd& end) {
+    // The next piece's text and how it ended; `lineEnds` when its line's LF ended it, though a
+    // NUL may have cut its text short. False at the end of the text.
+    bool next(std::string_view& text, PieceEnd& end, bool& lineEnds) {
+        if (endedByCtrlZ) return false;
         // One byte beyond the limit is looked at: a CR LF pair there is one byte of the piece.
         if (last - first <= PieceLimit) refill();
-        const std::string_view rest(chunk.data() + first, last - first);
-        if (rest.empty()) return false;
-        std::size_t size = std::min(rest.size(), PieceLimit);
-        if (const std::size_t lf = rest.substr(0, size).find('\n'); lf != std::string_view::npos) {
-            size = lf + 1;
-        } else if (rest.substr(size - 1, 2) == "\r\n") {
-            size += 1;
-        }
-        raw = rest.substr(0, size);
-        if (raw.back() == '\n') {
+        const char* const begin = chunk.data() + first;
+        const char* const limit = begin + std::min(last - first, PieceLimit);
+        // One pass: the text runs to the first LF, NUL or Ctrl-Z; past a NUL, the piece runs on.
+        const char* stop = std::find_if(begin, limit, [](char c) { return c == '\n' || c == '\0' || c == CtrlZ; });
+        text = std::string_view(begin, static_cast<std::size_t>(stop - begin));
+        const bool nul = stop != limit && *stop == '\0';
+        if (nul) stop = std::find_if(stop, limit, [](char c) { return c == '\n' || c == CtrlZ; });
+        const bool more = limit != chunk.data() + last;  // the byte at the limit
+        if (stop != limit ? *stop == '\n' : more && *limit == '\n' && limit[-1] == '\r') {
             end = PieceEnd::LineFeed;
+            ++stop;
+        } else if (stop != limit || (more && *limit == CtrlZ)) {
+            end = PieceEnd::CtrlZ;  // text mode ends the text there
+            endedByCtrlZ = true;
+            if (stop == begin) return false;
         } else {
-            end = size < rest.size() ? PieceEnd::Limit : endedByCtrlZ ? PieceEnd::CtrlZ : PieceEnd::EndOfText;
+            end = more ? PieceEnd::Limit : PieceEnd::EndOfText;
         }
-        first += size;
-        return true;
+        lineEnds = end == PieceEnd::LineFeed;
+        if (lineEnds && !nul && text.ends_with('\r')) text.remove_suffix(1);  // CR LF reads as LF
+        if (nul) end = PieceEnd::Nul;
+        first += static_cast<std::size_t>(stop - begin);
+        return stop != begin;
     }
 
 private:
@@ -47,11 +56,9 @@ private:
         last -= first;
         first = 0;
         while (!exhausted && last < chunk.size()) {
-            const std::string_view got(chunk.data() + last, source(chunk.data() + last, chunk.size() - last));
-            const std::size_t ctrlZ = got.find(CtrlZ);  // text mode ends the file there: no more reads
-            endedByCtrlZ = ctrlZ != std::string_view::npos;
-            exhausted = got.empty() || endedByCtrlZ;
-            last += endedByCtrlZ ? ctrlZ : got.size();
+            const std::size_t got = source(chunk.data() + last, chunk.size() - last);
+            exhausted = got == 0;
+            last += got;
         }
     }
 
@@ -59,7 +66,7 @@ private:
     std::array<char, ChunkSize> chunk;
     std::size_t first = 0;  // [first, last) is not cut yet
     std::size_t last = 0;
-    bool exhausted = false;  // the source has no more, or a Ctrl-Z ended the text
+    bool exhausted = false;  // the source has no more
     bool endedByCtrlZ = false;
 };
 
@@ -69,8 +76,8 @@ PieceKind Parse(std::string_view text, std::string_view& key, std::string_view& 
     while (start < text.size() && IsBlank(text[start])) ++start;
     if (start == text.size()) return PieceKind::Blank;
     if (text[start] == '#' || text[start] == ';') return PieceKind::Comment;
-    const std::size_t equals = text.find('=', start);
-    if (equals == std::string_view::npos) return PieceKind::NoEquals;
+    const std::size_t equals = static_cast<std::size_t>(std::find(text.begin() + start, text.end(), '=') - text.begin());
+    if (equals == text.size()) return PieceKind::NoEquals;
     std::size_t keyEnd = equals;
     while (keyEnd > start && IsBlank(text[keyEnd - 1])) --keyEnd;
     std::size_t valueStart = equals + 1;
@@ -82,9 +89,11 @@ PieceKind Parse(std::string_view text, std::string_view& key, std::string_view& 
     return PieceKind::Entry;
 }
 
-SettingsMap EntriesOf(const SettingsSource& source) {
+// The map of the entries among the pieces that `readPieces` hands to its callback.
+template <class ReadPieces>
+SettingsMap EntriesOf(const ReadPieces& readPieces) {
     SettingsMap settings;
-    ReadSettingsPieces(source, [&settings](const SettingsPiece& piece) {
+    readPieces([&settings](const SettingsPiece& piece) {
         if (piece.kind == PieceKind::Entry) settings.store(piece.key, piece.value);
     });
     return settings;
@@ -95,21 +104,11 @@ SettingsMap EntriesOf(const SettingsSource& source) {
 void ReadSettingsPieces(const SettingsSource& source,
                         const std::function<void(const SettingsPiece&)>& onPiece) {
     PieceCutter cutter(source);
-    std::string_view raw;
     SettingsPiece piece{1, PieceKind::Blank, PieceEnd::EndOfText, {}, {}, {}};
-    while (cutter.next(raw, piece.end)) {
-        const bool lineEnds = piece.end == PieceEnd::LineFeed;
-        std::string_view text = raw;
-        if (lineEnds) text.remove_suffix(raw.ends_with("\r\n") ? 2 : 1);  // CR LF reads as LF
-        if (const std::size_t nul = text.find('\0'); nul != std::string_view::npos) {
-            text = text.substr(0, nul);
-            piece.end = PieceEnd::Nul;
-        }
-        piece.text = text;
+    for (bool lineEnds = false; cutter.next(piece.text, piece.end, lineEnds); piece.line += lineEnds ? 1 : 0) {
         piece.key = piece.value = {};
-        piece.kind = Parse(text, piece.key, piece.value);
+        piece.kind = Parse(piece.text, piece.key, piece.value);
         onPiece(piece);
-        piece.line += lineEnds ? 1 : 0;
     }
 }
 
@@ -132,22 +131,30 @@ std::optional<std::string_view> SettingsMap::lookup(std::string_view key) const 
     return at == entries.end() ? std::nullopt : std::optional<std::string_view>(at->second);
 }
 
-SettingsMap ParseSettingsText(std::string_view fileBytes) {
-    return EntriesOf([&fileBytes](char* buffer, std::size_t capacity) {
-        const std::size_t size = fileBytes.copy(buffer, capacity);
-        fileBytes.remove_prefix(size);
+SettingsSource TextSource(std::string_view text) {
+    return [text](char* buffer, std::size_t capacity) mutable {
+        const std::size_t size = text.copy(buffer, capacity);
+        text.remove_prefix(size);
         return size;
-    });
+    };
+}
+
+SettingsMap ParseSettingsText(std::string_view fileBytes) {
+    return EntriesOf([fileBytes](const auto& onPiece) { ReadSettingsPieces(TextSource(fileBytes), onPiece); });
+}
+
+void ReadSettingsFilePieces(const char* path, const std::function<void(const SettingsPiece&)>& onPiece) {
+    const auto close = [](std::FILE* file) { std::fclose(file); };
+    const std::unique_ptr<std::FILE, decltype(close)> file{std::fopen(path, "rb"), close};
+    if (!file) return;
+    std::setvbuf(file.get(), nullptr, _IONBF, 0);  // reads go straight into the chunk
+    ReadSettingsPieces([&file](char* buffer, std::size_t capacity) {
+        return std::fread(buffer, 1, capacity, file.get());  // 0 at the end or on an error
+    }, onPiece);
 }
 
 SettingsMap ReadSettingsFile(const char* path) {
-    const auto close = [](std::FILE* file) { std::fclose(file); };
-    const std::unique_ptr<std::FILE, decltype(close)> file{std::fopen(path, "rb"), close};
-    if (!file) return {};
-    std::setvbuf(file.get(), nullptr, _IONBF, 0);  // reads go straight into the chunk
-    return EntriesOf([&file](char* buffer, std::size_t capacity) {
-        return std::fread(buffer, 1, capacity, file.get());  // 0 at the end or on an error
-    });
+    return EntriesOf([path](const auto& onPiece) { ReadSettingsFilePieces(path, onPiece); });
 }
 
 float GetFloatSetting(const SettingsMap& settings, const char* key, float defaultValue) {

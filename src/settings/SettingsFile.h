@@ -71,12 +71,15 @@ private:
     std::pmr::map<std::pmr::string, std::pmr::string, std::less<>> entries;
 };
 
-// Reads the file at `path` as the C runtime's text mode would present it (CR LF as LF, a
-// lone CR kept, Ctrl-Z ending the file), in pieces as a 256-byte line buffer takes them. A
-// file that cannot be opened or read, or a folder, gives an empty map. Nothing is reported.
-SettingsMap ReadSettingsFile(const char* path);
+// The bytes of `text`, which must outlive the source, as a source.
+SettingsSource TextSource(std::string_view text);
 
-// Parses a settings file's raw bytes held in memory, exactly as ReadSettingsFile reads them.
+// Hands every piece of the file at `path` to `onPiece`: a file that cannot be opened or
+// read, or a folder, has none. Nothing is reported.
+void ReadSettingsFilePieces(const char* path, const std::function<void(const SettingsPiece&)>& onPiece);
+
+// The entries of the file at `path`, or of a file's raw bytes held in memory.
+SettingsMap ReadSettingsFile(const char* path);
 SettingsMap ParseSettingsText(std::string_view fileBytes);
 
 // The value under `key` converted as atof does ("." as decimal point whatever the

@@ -72,6 +72,15 @@ const AtofCase AtofCases[] = {
     {"1e99999999999999999999", Inf},
     {"123456789012345678901234567890", 123456789012345678901234567890.0},
     {"0.0030566407", 0.0030566407},
+    // Either side of the short exact path: nine digits and 10^22, then one more of each.
+    {"999999999", 999999999.0},
+    {"1000000000", 1000000000.0},
+    {"0.0000000000000000000001", 1e-22},
+    {"0.00000000000000000000001", 1e-23},
+    {"000000000000000000001.5", 1.5},
+    {"-0.000", -0.0},
+    {"0.1", 0.1},
+    {"12345.678901", 12345.678901},
 };
 
 TEST(FloatConversion, ReadsTheLongestConstantAsAtofDoes) {
@@ -108,6 +117,11 @@ TEST(FloatField, AcceptsOnlyAWholeConstantAsScanfDoes) {
         {"0x1p3", true, 8.0f, 5},
         {"-inf", true, -inf, 4},
         {"infinity!", true, inf, 8},
+        {"0.3", true, 0.3f, 3},
+        {"9999999", true, 9999999.0f, 7},
+        {"16777217", true, 16777216.0f, 8},  // a tie past the short exact path: to even
+        {"0.0000000001", true, 1e-10f, 12},
+        {"0.00000000001", true, 1e-11f, 13},
         {"1e", false, 0, 0},
         {"100ergs", false, 0, 0},
         {"1e+", false, 0, 0},

@@ -39,14 +39,18 @@ public:
     }
 
     int stores = 0;
-
-private:
     std::vector<std::uint8_t> bytes;
 };
 
+// The host's data as the hooked call writes it, from values taken piece by piece; the
+// values of the text's map must write the very same bytes.
 FakeHostData Written(std::string_view settingsText) {
     FakeHostData host;
-    WritePickupSettings(ParseSettingsText(settingsText), [&](HostAddress a, const void* b, std::size_t n) { host.store(a, b, n); });
+    FakeHostData fromMap;
+    WritePickupSettings(PickupSettingValues(TextSource(settingsText)),
+                        [&](HostAddress a, const void* b, std::size_t n) { host.store(a, b, n); });
+    WritePickupSettings(ParseSettingsText(settingsText), [&](HostAddress a, const void* b, std::size_t n) { fromMap.store(a, b, n); });
+    EXPECT_EQ(fromMap.bytes, host.bytes);
     return host;
 }
 
@@ -61,6 +65,8 @@ TEST(PickupSettings, WritesEveryDefaultWhenTheSettingsAreEmpty) {
 
 TEST(PickupSettings, TakesPresentValuesAndDefaultsForTheRest) {
     const FakeHostData host = Written(
+        "PickupSize = 7\n"
+        "PickupColor_5 = 1 1 1 1 1\n"
         "PickupSize = 3\n"
         "TurnSpeed = 0,01\n"
         "TextAlpha =\n"

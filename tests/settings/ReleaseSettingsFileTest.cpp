@@ -34,15 +34,9 @@ struct Line {
 // Every piece of the file, by line number.
 std::map<std::uint64_t, std::vector<Line>> Pieces(std::string_view text) {
     std::map<std::uint64_t, std::vector<Line>> lines;
-    ReadSettingsPieces(
-        [&text](char* buffer, std::size_t capacity) {
-            const std::size_t size = text.copy(buffer, capacity);
-            text.remove_prefix(size);
-            return size;
-        },
-        [&lines](const SettingsPiece& p) {
-            lines[p.line].push_back({p.kind, p.end, std::string(p.key), std::string(p.value)});
-        });
+    ReadSettingsPieces(TextSource(text), [&lines](const SettingsPiece& p) {
+        lines[p.line].push_back({p.kind, p.end, std::string(p.key), std::string(p.value)});
+    });
     return lines;
 }
 

@@ -72,15 +72,9 @@ struct Piece {
 
 std::vector<Piece> PiecesOf(std::string_view text) {
     std::vector<Piece> pieces;
-    ReadSettingsPieces(
-        [&text](char* buffer, std::size_t capacity) {
-            const std::size_t size = text.copy(buffer, capacity);
-            text.remove_prefix(size);
-            return size;
-        },
-        [&pieces](const SettingsPiece& p) {
-            pieces.push_back({p.line, p.kind, p.end, std::string(p.key), std::string(p.value)});
-        });
+    ReadSettingsPieces(TextSource(text), [&pieces](const SettingsPiece& p) {
+        pieces.push_back({p.line, p.kind, p.end, std::string(p.key), std::string(p.value)});
+    });
     return pieces;
 }
 
