@@ -47,9 +47,12 @@ void CheckNumbers(std::string_view text) {
 
 constexpr bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-// A piece as the reference cuts it: its physical line, and its entry if it holds one.
+// A piece as the reference cuts it: its physical line, how it ended, its text, and its
+// entry if it holds one.
 struct ReferencePiece {
     std::uint64_t line;
+    PieceEnd end;
+    std::string text;
     bool entry;
     std::string key;
     std::string value;
@@ -57,6 +60,7 @@ struct ReferencePiece {
 
 std::map<std::string, std::string> ReferenceRead(std::string_view raw, std::vector<ReferencePiece>& pieces) {
     std::string text;  // as text mode delivers it: CR LF as LF, Ctrl-Z ending the file
+    const bool endedByCtrlZ = raw.find('\x1A') != std::string_view::npos;
     for (std::size_t i = 0; i < raw.size() && raw[i] != '\x1A'; ++i) {
         if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
         text += raw[i];
@@ -70,9 +74,15 @@ std::map<std::string, std::string> ReferenceRead(std::string_view raw, std::vect
         }
         std::string line = text.substr(at, end - at);
         at = end;
-        pieces.push_back({lineNumber, false, {}, {}});
-        lineNumber += line.back() == '\n' ? 1 : 0;
+        const bool lineFeed = line.back() == '\n';
+        PieceEnd how = lineFeed ? PieceEnd::LineFeed
+                       : at < text.size() ? PieceEnd::Limit
+                       : endedByCtrlZ     ? PieceEnd::CtrlZ
+                                          : PieceEnd::EndOfText;
+        lineNumber += lineFeed ? 1 : 0;
+        if (std::strlen(line.c_str()) < line.size()) how = PieceEnd::Nul;
         line.resize(std::strlen(line.c_str()));  // the line as a C string
+        pieces.push_back({lineNumber - (lineFeed ? 1 : 0), how, line.substr(0, line.find('\n')), false, {}, {}});
         std::size_t start = 0;
         while (start < line.size() && IsBlank(line[start])) ++start;
         if (start == line.size() || line[start] == '\n' || line[start] == '#' || line[start] == ';') continue;
@@ -85,7 +95,9 @@ std::map<std::string, std::string> ReferenceRead(std::string_view raw, std::vect
         std::string value = line.substr(valueStart);
         while (!value.empty() && (IsBlank(value.back()) || value.back() == '\r' || value.back() == '\n')) value.pop_back();
         entries[key] = value;
-        pieces.back() = {pieces.back().line, true, key, value};
+        pieces.back().entry = true;
+        pieces.back().key = key;
+        pieces.back().value = value;
     }
     return entries;
 }
@@ -106,6 +118,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(next < referencePieces.size(), "more pieces than the reference cuts");
         const ReferencePiece& expected = referencePieces[next++];
         Check(piece.line == expected.line, "a piece on another line than the reference's");
+        Check(piece.end == expected.end, "a piece ended otherwise than the reference's");
+        Check(piece.text == expected.text, "a piece's text differs from the reference's");
         Check((piece.kind == PieceKind::Entry) == expected.entry, "an entry where the reference has none, or none where it has one");
         Check(piece.key == expected.key && piece.value == expected.value, "a piece's key or value differs from the reference");
     });
