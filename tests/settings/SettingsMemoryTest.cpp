@@ -1,4 +1,5 @@
 // The reader's memory grows with the entries it keeps, never with the size of the file.
+#include "src/settings/PickupSettings.h"
 #include "src/settings/SettingsFile.h"
 
 #include <gtest/gtest.h>
@@ -40,8 +41,23 @@ std::size_t PeakWhileReading(const std::string& path, float& pickupSize) {
     return AllocationPeak::Peak() - before;
 }
 
-// Both files apply their last line, "PickupSize = 3", with the same peak of memory.
+// The same for the values as the hooked call takes them, which keeps no entry at all.
+std::size_t PeakWhileTakingValues(const std::string& path, float& pickupSize) {
+    AllocationPeak::Restart();
+    const std::size_t before = AllocationPeak::Live();
+    pickupSize = ReadPickupSettingValues(path.c_str()).floats[6];
+    return AllocationPeak::Peak() - before;
+}
+
+// Both files apply their last line, "PickupSize = 3", with the same peak of memory; taken
+// as the hooked call takes them, with none.
 void ExpectSamePeak(const std::string& smaller, const std::string& larger) {
+    static_assert(std::string_view(FloatSettings[6].key) == "PickupSize");
+    for (const std::string* path : {&smaller, &larger}) {
+        float value = 0;
+        EXPECT_EQ(0u, PeakWhileTakingValues(*path, value)) << *path;
+        EXPECT_EQ(3.0f, value) << *path;
+    }
     float smallerValue = 0;
     float largerValue = 0;
     const std::size_t smallerPeak = PeakWhileReading(smaller, smallerValue);
