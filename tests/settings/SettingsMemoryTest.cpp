@@ -32,21 +32,21 @@ std::string WriteFile(const TempFolder& folder, const char* name, std::size_t si
     return path.string();
 }
 
-// The most bytes held at once, beyond what was held before, while reading the file and
-// looking its value up.
-std::size_t PeakWhileReading(const std::string& path, float& pickupSize) {
+// The most bytes held at once, beyond what was held before, while `read` runs.
+template <class Read>
+std::size_t PeakWhile(Read&& read) {
     AllocationPeak::Restart();
     const std::size_t before = AllocationPeak::Live();
-    pickupSize = GetFloatSetting(ReadSettingsFile(path.c_str()), "PickupSize", 1.2f);
+    read();
     return AllocationPeak::Peak() - before;
 }
 
-// The same for the values as the hooked call takes them, which keeps no entry at all.
+// PickupSize from the file's map, and as the hooked call takes it, which keeps no entry.
+std::size_t PeakWhileReading(const std::string& path, float& pickupSize) {
+    return PeakWhile([&] { pickupSize = GetFloatSetting(ReadSettingsFile(path.c_str()), "PickupSize", 1.2f); });
+}
 std::size_t PeakWhileTakingValues(const std::string& path, float& pickupSize) {
-    AllocationPeak::Restart();
-    const std::size_t before = AllocationPeak::Live();
-    pickupSize = ReadPickupSettingValues(path.c_str()).floats[6];
-    return AllocationPeak::Peak() - before;
+    return PeakWhile([&] { pickupSize = ReadPickupSettingValues(path.c_str()).floats[6]; });
 }
 
 // Both files apply their last line, "PickupSize = 3", with the same peak of memory; taken
