@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 namespace injector {
 
 void* host_module_base() {
@@ -33,19 +35,35 @@ void read_bytes(const void* address, void* destination, std::uint32_t size, bool
     std::memcpy(destination, address, size);
 }
 
-void write_bytes(void* address, const void* source, std::uint32_t size, bool unprotect) {
-    {
-        const protection_guard guard{address, size, unprotect};
-        std::memcpy(address, source, size);
-    }
-    // The bytes may be code another thread is about to run.
-    FlushInstructionCache(GetCurrentProcess(), address, size);
-}
-
 namespace {
 
 std::uint32_t as_u32(const void* pointer) {
     return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(pointer));
+}
+
+// Host code is patched while other host threads may run it. A thread that met a CALL's
+// displacement half written would call an address made of two targets' bytes. A plain copy
+// can split it: msvcrt's memcpy aligns its destination first, so four bytes at an address
+// 2 modulo 4 land as two 2-byte stores. Intel and AMD both guarantee that one store contained
+// in an aligned 8-byte block lands at once (Intel also within a cache line, AMD no further).
+// A locked compare-exchange of the whole block is such a store, and it keeps the block's
+// other bytes as they are.
+// Kept out of line, under this name, so that the built code can be checked for it.
+[[gnu::noinline, gnu::noipa]] void store_within_block(void* address, const void* source, std::uint32_t size) {
+    const std::uint32_t offset = as_u32(address) % 8;
+    auto* const block = reinterpret_cast<std::uint64_t*>(static_cast<std::uint8_t*>(address) - offset);
+    const auto* const bytes = static_cast<const std::uint8_t*>(source);
+    std::uint64_t value = 0;
+    std::uint64_t mask = 0;
+    for (std::uint32_t i = 0; i < size; ++i) {
+        const std::uint32_t shift = 8 * (offset + i);  // little-endian: byte k is bits 8k to 8k+7
+        value |= std::uint64_t{bytes[i]} << shift;
+        mask |= std::uint64_t{0xFF} << shift;
+    }
+    std::atomic_ref<std::uint64_t> whole{*block};
+    std::uint64_t expected = whole.load(std::memory_order_relaxed);
+    while (!whole.compare_exchange_weak(expected, (expected & ~mask) | value)) {
+    }
 }
 
 void* as_pointer(std::uint32_t value) {
@@ -57,6 +75,19 @@ const std::uint8_t* at(const void* address, std::uint32_t offset) {
 }
 
 }  // namespace
+
+void write_bytes(void* address, const void* source, std::uint32_t size, bool unprotect) {
+    {
+        const protection_guard guard{address, size, unprotect};
+        if (within_one_block(as_u32(address), size)) {
+            store_within_block(address, source, size);
+        } else {
+            std::memcpy(address, source, size);
+        }
+    }
+    // The bytes may be code another thread is about to run.
+    FlushInstructionCache(GetCurrentProcess(), address, size);
+}
 
 void* call_target(void* address) {
     const auto opcode = read_value<std::uint8_t>(address);

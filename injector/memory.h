@@ -3,6 +3,7 @@
 // addresses are taken as valid.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <concepts>
@@ -50,7 +51,15 @@ bool in_host_image(const void* address, std::uint32_t size);
 // Copies `size` bytes from `address` into `destination`.
 void read_bytes(const void* address, void* destination, std::uint32_t size, bool unprotect);
 
-// Copies `size` bytes from `source` to `address`.
+// Whether [address, address + size) lies within one naturally aligned 8-byte block. Image
+// bases are 64 KiB-aligned, so a host address and its relocated self give the same answer.
+constexpr bool within_one_block(std::uint32_t address, std::uint32_t size) {
+    return size > 0 && address % 8 + size <= 8;
+}
+
+// Copies `size` bytes from `source` to `address`. A range within one aligned 8-byte block
+// lands in a single atomic store: a thread running that code meanwhile sees all the old
+// bytes or all the new ones.
 void write_bytes(void* address, const void* source, std::uint32_t size, bool unprotect);
 
 // One value at `address`, always read with the protection lifted over its bytes.
@@ -69,6 +78,13 @@ struct [[gnu::packed]] call_rel32 {
     std::int32_t displacement;  // from the end of the instruction
 };
 static_assert(sizeof(call_rel32) == 5);
+
+// So each site's patch and restore land whole (see write_bytes).
+static_assert(std::ranges::all_of(Host::Builds,
+                                  [](const Host::Build& build) {
+                                      return within_one_block(build.callSite, sizeof(call_rel32));
+                                  }),
+              "every call site's five bytes lie within one aligned 8-byte block");
 
 inline constexpr std::uint8_t call_opcode = 0xE8;
 inline constexpr std::uint8_t jump_opcode = 0xE9;

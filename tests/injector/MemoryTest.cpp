@@ -81,6 +81,35 @@ TEST(CopyTest, WriteBytesReachesProtectedPagesAndRestores) {
     }
 }
 
+// Ranges within one aligned 8-byte block go in as one store of the whole block: it must put
+// exactly the range's bytes and keep the block's others, at every offset and size.
+static_assert(injector::within_one_block(0x600413, 5) && !injector::within_one_block(0x600414, 5));
+static_assert(injector::within_one_block(0x600410, 8) && !injector::within_one_block(0x600410, 0));
+
+TEST(CopyTest, WriteBytesPutsExactlyItsRangeWithinABlockOrAcrossBlocks) {
+    constexpr std::uint32_t Start = 64;  // 8-byte aligned, like every page offset of a multiple of 8
+    TestPage page;
+    for (std::uint32_t offset = 0; offset < 16; ++offset) {
+        for (std::uint32_t size = 1; size <= 12; ++size) {
+            SCOPED_TRACE(testing::Message() << "offset " << offset << ", size " << size);
+            page.protect(PAGE_READWRITE);
+            std::memset(page.at(Start - 8), 0x11, 40);
+            page.protect(PAGE_EXECUTE_READ);
+            std::array<std::uint8_t, 12> source;
+            for (std::uint32_t i = 0; i < source.size(); ++i) source[i] = static_cast<std::uint8_t>(0xA0 + i);
+
+            injector::write_bytes(page.at(Start + offset), source.data(), size, true);
+
+            for (std::uint32_t at = Start - 8; at < Start + 32; ++at) {
+                const bool inRange = at >= Start + offset && at < Start + offset + size;
+                const std::uint8_t expected = inRange ? source[at - Start - offset] : 0x11;
+                ASSERT_EQ(*page.at(at), expected) << "byte " << at - Start;
+            }
+            EXPECT_EQ(page.protection(), static_cast<DWORD>(PAGE_EXECUTE_READ));
+        }
+    }
+}
+
 TEST(CopyTest, ReadBytesLiftsEvenNoAccess) {
     TestPage page;
     page.put(100, {1, 2, 3, 4, 5});
