@@ -45,8 +45,15 @@ void* __cdecl Callee();
 void* CalleeResult();
 int CalleeCalls();
 
+[[noreturn]] void NoSuchBuild(HostVersion build);
+
 // The table row of a supported build; aborts on any other id.
-const Host::Build& BuildOf(HostVersion build);
+constexpr const Host::Build& BuildOf(HostVersion build) {
+    for (const Host::Build& candidate : Host::Builds) {
+        if (candidate.version == build) return candidate;
+    }
+    NoSuchBuild(build);
+}
 
 // Rewrites the host's code range: filled with int3, the signature 55 89 E5 53 at the probe
 // of `build` and 55 89 E5 52 at the others, and at the call site of `build` a CALL to

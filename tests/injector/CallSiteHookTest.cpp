@@ -26,12 +26,7 @@ using StandInHost::CallSiteBytes;
 using StandInHost::RunCallSite;
 using Bytes5 = std::array<std::uint8_t, 5>;
 
-constexpr HostAddress CallSiteOf(HostVersion version) {
-    for (const Host::Build& build : Host::Builds) {
-        if (build.version == version) return build.callSite;
-    }
-    return 0;
-}
+constexpr HostAddress CallSiteOf(HostVersion version) { return StandInHost::BuildOf(version).callSite; }
 
 template <HostVersion Version>
 using HookOf = injector::function_hooker<injector::scoped_call, CallSiteOf(Version), void*()>;
