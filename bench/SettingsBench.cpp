@@ -29,7 +29,7 @@ const char* const Platform = "Windows (under Wine)";
 // The same reading and forming; the stores land in an ordinary buffer instead of the host.
 std::vector<unsigned char> hostData(Host::DataSize);
 void ApplyOnce(const char* path) {
-    WritePickupSettings(ReadPickupSettingValues(path), [](HostAddress address, const void* bytes, std::size_t size) {
+    WritePickupSettings(ReadPickupSettingsFile(path).values, [](HostAddress address, const void* bytes, std::size_t size) {
         std::memcpy(&hostData[address - Host::DataBegin], bytes, size);
     });
 }
@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
     std::vector<double> pieces, values, map;
     for (int round = 0; round < rounds; ++round) {
         pieces.push_back(TimePerRun(runs, [&] { ReadSettingsPieces(TextSource(text), [](const SettingsPiece&) {}); }));
-        values.push_back(TimePerRun(runs, [&] { WritePickupSettings(PickupSettingValues(TextSource(text)), intoSink); }));
+        values.push_back(TimePerRun(runs, [&] { WritePickupSettings(ReadPickupSettings(TextSource(text)).values, intoSink); }));
         map.push_back(TimePerRun(runs, [&] { ParseSettingsText(text); }));
     }
     std::printf("  from memory: cutting the pieces %.2f us; pieces to values written %.2f us; into the map %.2f us\n",

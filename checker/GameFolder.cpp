@@ -13,6 +13,7 @@
 #include <unistd.h>
 #endif
 
+#include "checker/Text.h"
 #include "src/settings/LocateSettingsFile.h"
 
 namespace fs = std::filesystem;
@@ -24,12 +25,6 @@ constexpr char Separator = '\\';
 #else
 constexpr char Separator = '/';
 #endif
-
-constexpr char Lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
-
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
-}
 
 std::vector<std::string> NamesIn(const std::string& folder) {
     std::vector<std::string> names;
@@ -47,7 +42,7 @@ std::string MatchIn(const std::string& folder, std::string_view name) {
     const std::string exact = JoinPath(folder, name);
     if (KindOf(exact) != PathKind::Missing) return exact;
     for (const std::string& entry : NamesIn(folder)) {
-        if (SameIgnoringCase(entry, name)) return JoinPath(folder, entry);
+        if (EqualsIgnoringCase(entry, name)) return JoinPath(folder, entry);
     }
     return {};
 }
@@ -147,8 +142,8 @@ std::string CopyToNewFile(const std::string& from, const std::string& to) {
 std::vector<std::string> ExecutablesIn(const std::string& folder) {
     std::vector<std::string> executables;
     for (const std::string& name : NamesIn(folder)) {
-        if (name.size() < 4 || !SameIgnoringCase(std::string_view(name).substr(name.size() - 4), ".exe")) continue;
-        if (SameIgnoringCase(name, "glimmerward-check.exe")) continue;
+        if (name.size() < 4 || !EqualsIgnoringCase(std::string_view(name).substr(name.size() - 4), ".exe")) continue;
+        if (EqualsIgnoringCase(name, "glimmerward-check.exe")) continue;
         const std::string path = JoinPath(folder, name);
         if (KindOf(path) == PathKind::File) executables.push_back(path);
     }

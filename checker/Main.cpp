@@ -12,6 +12,7 @@
 #include "checker/ExecutableBuild.h"
 #include "checker/GameFolder.h"
 #include "checker/Report.h"
+#include "checker/Text.h"
 #include "src/settings/LocateSettingsFile.h"
 
 namespace {
@@ -135,9 +136,7 @@ int main(int argc, char** argv) {
         target = CheckerFolder();
         const std::string name = FolderName(target);
         for (const std::string_view subfolder : SettingsFolders) {
-            std::string lower = name;
-            for (char& c : lower) c = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-            if (!subfolder.empty() && lower == subfolder) target = ParentFolder(target);
+            if (!subfolder.empty() && AsciiLowered(name) == subfolder) target = ParentFolder(target);
         }
     } else {
         gameFolder = KindOf(target) == PathKind::Folder;

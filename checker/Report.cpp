@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "checker/FloatText.h"
+#include "checker/Text.h"
 
 namespace {
 
@@ -17,21 +18,8 @@ std::string Padded(std::string text, std::size_t width) {
     return text;
 }
 
-std::string Hex2(unsigned value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%02X", value & 0xFFu);
-    return text;
-}
-
 std::string Source(const FinalSetting& setting) {
-    if (setting.line == 0) return "default";
-    return "line " + std::to_string(setting.line) + (setting.piece > 1 ? " (piece " + std::to_string(setting.piece) + ")" : "");
-}
-
-std::string Channels(const FinalSetting& setting) {
-    std::string text;
-    for (const std::uint8_t c : setting.channels) text += (text.empty() ? "" : " ") + Hex2(c);
-    return text;
+    return setting.line == 0 ? "default" : LineAndPiece(setting.line, setting.piece);
 }
 
 std::string NoteText(const Note& note) {
@@ -78,8 +66,7 @@ std::string TextReport(const Report& report) {
         out += "\nLine by line, what the plug-in makes of the file:\n";
         if (report.check.pieces.empty()) out += "  (the file is empty: every value is its default)\n";
         for (const PieceVerdict& piece : report.check.pieces) {
-            out += "  line " + std::to_string(piece.line) + (piece.piece > 1 ? " (piece " + std::to_string(piece.piece) + ")" : "") +
-                   ": " + piece.shown + "\n";
+            out += "  " + LineAndPiece(piece.line, piece.piece) + ": " + piece.shown + "\n";
             for (const Note& note : piece.notes) out += "      " + NoteText(note) + "\n";
             if (piece.summarisedMore > 0) out += "  " + SummaryText(piece) + "\n";
         }
@@ -88,7 +75,7 @@ std::string TextReport(const Report& report) {
     out += "\nWhat the plug-in writes into the game:\n";
     out += "  " + Padded("setting", 26) + Padded("channels 0-3", 14) + Padded("value (bits)", 28) + "from\n";
     for (const FinalSetting& setting : report.check.finals) {
-        out += "  " + Padded(setting.key, 26) + Padded(setting.color ? Channels(setting) : "", 14) +
+        out += "  " + Padded(setting.key, 26) + Padded(setting.color ? ChannelText(setting.channels) : "", 14) +
                Padded(RoundTripText(setting.value) + " (" + BitsText(setting.value) + ")", 28) + Source(setting) + "\n";
     }
     return out + "\n" + Closing(report) + "\n";
@@ -108,8 +95,7 @@ std::string HtmlReport(const Report& report) {
     if (report.read) {
         page += "<h2>Line by line, what the plug-in makes of the file</h2>\n<table>\n";
         for (const PieceVerdict& piece : report.check.pieces) {
-            page += "<tr><td>line " + std::to_string(piece.line) +
-                    (piece.piece > 1 ? " (piece " + std::to_string(piece.piece) + ")" : "") + "</td><td><span class=\"code\">" +
+            page += "<tr><td>" + LineAndPiece(piece.line, piece.piece) + "</td><td><span class=\"code\">" +
                     Escaped(piece.shown) + "</span>";
             for (const Note& note : piece.notes) {
                 page += std::string("<br><span") + (IsWarning(note.kind) ? " class=\"warn\"" : "") + ">" +
@@ -132,7 +118,7 @@ std::string HtmlReport(const Report& report) {
                      std::to_string(setting.channels[1]) + "," + std::to_string(setting.channels[2]) + ")\"></span>";
         }
         page += "<tr><td class=\"code\">" + Escaped(setting.key) + "</td><td>" + swatch + "</td><td class=\"code\">" +
-                (setting.color ? Channels(setting) : "") + "</td><td class=\"code\">" +
+                (setting.color ? ChannelText(setting.channels) : "") + "</td><td class=\"code\">" +
                 Escaped(RoundTripText(setting.value) + " (" + BitsText(setting.value) + ")") + "</td><td>" +
                 Source(setting) + "</td></tr>\n";
     }

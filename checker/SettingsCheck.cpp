@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <tuple>
 
 #include "checker/FloatText.h"
+#include "checker/Text.h"
 #include "src/settings/NumberScan.h"
 #include "src/settings/PickupSettings.h"
 
@@ -16,17 +16,6 @@ constexpr std::size_t ShownLimit = 72;
 constexpr std::size_t NotTextSample = 65536;  // bytes looked at for a binary file
 
 constexpr bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-constexpr char Lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
-}
-
-std::string Hex2(unsigned value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%02X", value & 0xFFu);
-    return text;
-}
 
 std::string Shown(std::string_view text) {
     std::string shown;
@@ -35,27 +24,13 @@ std::string Shown(std::string_view text) {
         if (c >= 0x20 && c < 0x7F) {
             shown += c;
         } else {
-            shown += "\\x" + Hex2(static_cast<unsigned char>(c));
+            shown += "\\x" + HexByte(static_cast<unsigned char>(c));
         }
     }
     return shown;
 }
 
 std::string Quoted(std::string_view text) { return "\"" + Shown(text) + "\""; }
-
-std::string Where(std::uint64_t line, std::uint32_t piece) {
-    std::string where = "line " + std::to_string(line);
-    if (piece > 1) where += " (piece " + std::to_string(piece) + ")";
-    return where;
-}
-
-int KnownKeyIndex(std::string_view key) {
-    const auto& keys = KnownKeys();
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-        if (keys[i] == key) return static_cast<int>(i);
-    }
-    return -1;
-}
 
 std::size_t Distance(std::string_view a, std::string_view b) {
     std::vector<std::size_t> row(b.size() + 1);
@@ -65,17 +40,11 @@ std::size_t Distance(std::string_view a, std::string_view b) {
         row[0] = i;
         for (std::size_t j = 1; j <= b.size(); ++j) {
             const std::size_t above = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (Lower(a[i - 1]) == Lower(b[j - 1]) ? 0 : 1)});
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (AsciiLower(a[i - 1]) == AsciiLower(b[j - 1]) ? 0 : 1)});
             diagonal = above;
         }
     }
     return row[b.size()];
-}
-
-std::string ChannelText(const std::array<std::uint8_t, 4>& channels) {
-    std::string text;
-    for (const std::uint8_t c : channels) text += (text.empty() ? "" : " ") + Hex2(c);
-    return text;
 }
 
 std::string ValueText(const FinalSetting& setting) {
@@ -83,35 +52,36 @@ std::string ValueText(const FinalSetting& setting) {
     return setting.color ? "bytes " + ChannelText(setting.channels) + ", float " + number : number;
 }
 
-// The verdict on one piece. With `withText` false only the kinds are formed: a huge file's
-// summarised pieces cost no messages.
+// A finding on one piece, with its wording still to be formed: a huge file's summarised
+// pieces cost no messages.
+struct PendingNote {
+    Finding kind;
+    std::function<std::string()> text;
+};
+
+// The verdict on one piece: what it is first, then its warnings. The wording is formed only
+// while the piece is still at hand, and only for the pieces that are shown.
 class PieceAnalysis {
 public:
-    PieceAnalysis(const SettingsPiece& piece, std::uint32_t pieceInLine, const std::vector<FinalSetting>& finalSettings,
-                  bool formText)
-        : p(piece), index(pieceInLine), finals(finalSettings), withText(formText) {}
+    PieceAnalysis(const SettingsPiece& piece, const std::vector<FinalSetting>& finalSettings)
+        : p(piece), finals(finalSettings) {}
 
-    std::vector<Note> run();
+    std::vector<PendingNote> run();
 
 private:
-    template <class Text>
-    void add(Finding kind, Text&& text) {
-        notes.push_back({kind, withText ? std::string(text()) : std::string()});
-    }
+    void add(Finding kind, std::function<std::string()> text) { notes.push_back({kind, std::move(text)}); }
     void entry();
     void floatValue();
     void colorValue(const FinalSetting& setting);
     void afterNumber(std::string_view rest, std::string_view readAs);
 
     const SettingsPiece& p;
-    std::uint32_t index;
     const std::vector<FinalSetting>& finals;
-    bool withText;
-    std::vector<Note> notes;
+    std::vector<PendingNote> notes;
 };
 
-std::vector<Note> PieceAnalysis::run() {
-    const bool firstPiece = p.line == 1 && index == 1;
+std::vector<PendingNote> PieceAnalysis::run() {
+    const bool firstPiece = p.line == 1 && p.piece == 1;
     const bool bom = firstPiece && p.text.starts_with(Utf8Bom);
     switch (p.kind) {
         case PieceKind::Blank: add(Finding::Blank, [] { return "blank"; }); break;
@@ -121,9 +91,10 @@ std::vector<Note> PieceAnalysis::run() {
             std::string_view word = p.text.substr(bom ? Utf8Bom.size() : 0);
             while (!word.empty() && IsBlank(word.front())) word.remove_prefix(1);
             const std::size_t wordEnd = std::min(word.find_first_of(" \t:"), word.size());
-            if (index == 1 && KnownKeyIndex(word.substr(0, wordEnd)) >= 0) {
-                add(Finding::MissingEquals, [&] {
-                    return "it starts with the key " + std::string(word.substr(0, wordEnd)) +
+            const std::string_view key = word.substr(0, wordEnd);
+            if (p.piece == 1 && FindPickupSetting(key)) {
+                add(Finding::MissingEquals, [key] {
+                    return "it starts with the key " + std::string(key) +
                            ", but without \"=\" the plug-in skips it: write key = value";
                 });
             }
@@ -132,7 +103,7 @@ std::vector<Note> PieceAnalysis::run() {
         case PieceKind::Entry: entry(); break;
     }
     if (bom) {
-        add(Finding::ByteOrderMark, [&] {
+        add(Finding::ByteOrderMark, [this] {
             std::string text = "the file starts with a byte-order mark (EF BB BF), which the plug-in reads as part of this line";
             if (p.kind == PieceKind::Entry) {
                 text += ": the key is " + Quoted(p.key) + ", not " + Quoted(p.key.substr(Utf8Bom.size()));
@@ -143,7 +114,7 @@ std::vector<Note> PieceAnalysis::run() {
         });
     }
     if (p.end == PieceEnd::Limit) {
-        add(Finding::CutAt255, [&] {
+        add(Finding::CutAt255, [this] {
             return "line " + std::to_string(p.line) +
                    " is longer than 255 bytes: the plug-in reads its first 255 bytes as this piece and the rest as "
                    "further lines of their own. Shorten the line";
@@ -159,25 +130,25 @@ std::vector<Note> PieceAnalysis::run() {
 }
 
 void PieceAnalysis::entry() {
-    const int known = KnownKeyIndex(p.key);
-    if (known < 0) {
-        add(Finding::UnknownKey, [&] {
-            if (p.key.starts_with(Utf8Bom) && KnownKeyIndex(p.key.substr(Utf8Bom.size())) >= 0) {
+    const auto known = FindPickupSetting(p.key);
+    if (!known) {
+        add(Finding::UnknownKey, [this] {
+            if (p.key.starts_with(Utf8Bom) && FindPickupSetting(p.key.substr(Utf8Bom.size()))) {
                 return "unknown key " + Quoted(p.key) + ": a byte-order mark is glued to it";
             }
             return "unknown key " + Quoted(p.key) + ": the plug-in looks it up nowhere. " + KeyHint(p.key);
         });
         return;
     }
-    const FinalSetting& setting = finals[static_cast<std::size_t>(known)];
-    if (setting.line != p.line || setting.piece != index) {
-        add(Finding::Replaced, [&] {
-            return "replaced by " + Where(setting.line, setting.piece) + ", which sets " + setting.key +
+    const FinalSetting& setting = finals[*known];
+    if (setting.line != p.line || setting.piece != p.piece) {
+        add(Finding::Replaced, [&setting] {
+            return "replaced by " + LineAndPiece(setting.line, setting.piece) + ", which sets " + setting.key +
                    " again: the last one in the file wins";
         });
         return;
     }
-    add(Finding::Sets, [&] { return "sets " + setting.key + " = " + ValueText(setting); });
+    add(Finding::Sets, [&setting] { return "sets " + setting.key + " = " + ValueText(setting); });
     if (setting.color) {
         colorValue(setting);
     } else {
@@ -188,7 +159,7 @@ void PieceAnalysis::entry() {
 void PieceAnalysis::floatValue() {
     const auto number = ScanFloatPrefix(p.value);
     if (number.end == 0) {
-        add(Finding::NotANumber, [&] {
+        add(Finding::NotANumber, [this] {
             return (p.value.empty() ? std::string("the value is empty") : Quoted(p.value) + " is not a number") +
                    ", so the plug-in writes 0, not the default. Write a number, or delete the line to get the default";
         });
@@ -201,7 +172,7 @@ void PieceAnalysis::colorValue(const FinalSetting& setting) {
     const PickupColorScan scan = ScanPickupColorFields(p.value);
     static constexpr const char* FieldNames[] = {"channel 0", "channel 1", "channel 2", "channel 3", "the float"};
     if (scan.fields == 0) {
-        add(Finding::NotANumber, [&] {
+        add(Finding::NotANumber, [this] {
             return (p.value.empty() ? std::string("the value is empty") : Quoted(p.value) + " does not start with a number") +
                    ", so the plug-in writes channels 0 0 0 0 and float 1, not the entry's default. Write four whole "
                    "numbers and a number, or delete the line to get the default";
@@ -211,26 +182,26 @@ void PieceAnalysis::colorValue(const FinalSetting& setting) {
     for (int i = 0; i < std::min(scan.fields, 4); ++i) {
         const std::int32_t number = scan.numbers[static_cast<std::size_t>(i)];
         if (number < 0 || number > 255) {
-            add(Finding::ChannelWraps, [&] {
+            const std::uint8_t taken = setting.channels[static_cast<std::size_t>(i)];
+            add(Finding::ChannelWraps, [i, number, taken] {
                 return std::string(FieldNames[i]) + " is " + std::to_string(number) +
-                       ", which the plug-in takes modulo 256: " + std::to_string(setting.channels[static_cast<std::size_t>(i)]) +
-                       ". Write 0 to 255";
+                       ", which the plug-in takes modulo 256: " + std::to_string(taken) + ". Write 0 to 255";
             });
         }
     }
     std::string_view rest = p.value.substr(scan.end);
     if (scan.fields < 5) {
-        add(Finding::StopsEarly, [&] {
-            std::string text = "the plug-in reads only " + std::to_string(scan.fields) + " of the 5 numbers: ";
-            for (int i = scan.fields; i < 5; ++i) text += std::string(i > scan.fields ? ", " : "") + FieldNames[i];
-            text += std::string(scan.fields == 4 ? " keeps its preset" : " keep their presets") +
+        add(Finding::StopsEarly, [fields = scan.fields, rest] {
+            std::string text = "the plug-in reads only " + std::to_string(fields) + " of the 5 numbers: ";
+            for (int i = fields; i < 5; ++i) text += std::string(i > fields ? ", " : "") + FieldNames[i];
+            text += std::string(fields == 4 ? " keeps its preset" : " keep their presets") +
                     " (channels 0, float 1), not the entry's default";
             std::string_view after = rest;
             while (!after.empty() && IsCSpace(after.front())) after.remove_prefix(1);
             if (after.empty()) return text + ". Write all five: four channels and a number";
             if (after.front() == ',') return text + ". It stops at a comma: separate the numbers with blanks, not commas";
             return text + ". It stops at " + Quoted(after) + ": " +
-                   (scan.fields < 4 ? "a channel must be a whole number" : "the last field must be a number");
+                   (fields < 4 ? "a channel must be a whole number" : "the last field must be a number");
         });
         return;
     }
@@ -241,13 +212,13 @@ void PieceAnalysis::afterNumber(std::string_view rest, std::string_view readAs) 
     while (!rest.empty() && IsCSpace(rest.front())) rest.remove_prefix(1);
     if (rest.empty()) return;
     if (rest.size() > 1 && rest[0] == ',' && rest[1] >= '0' && rest[1] <= '9') {
-        add(Finding::DecimalComma, [&] {
+        add(Finding::DecimalComma, [rest, readAs] {
             return "the decimal comma cuts the number short: the plug-in reads " + Quoted(readAs) +
                    " and ignores " + Quoted(rest) + ". The decimal point is always \".\"";
         });
         return;
     }
-    add(Finding::TextAfterNumber, [&] {
+    add(Finding::TextAfterNumber, [rest, readAs] {
         std::string text = "the plug-in reads " + Quoted(readAs) + " and ignores the text after it, " + Quoted(rest);
         if (rest.front() == '#' || rest.front() == ';') {
             text += ": after the \"=\" a \"#\" or \";\" starts no comment, it is part of the value. Put comments on "
@@ -257,8 +228,10 @@ void PieceAnalysis::afterNumber(std::string_view rest, std::string_view readAs) 
     });
 }
 
-Finding SummaryKind(const std::vector<Note>& notes) {
-    for (const Note& note : notes) {
+// The kind a piece is counted under: its first warning, else what it is.
+template <class Notes>
+Finding SummaryKind(const Notes& notes) {
+    for (const auto& note : notes) {
         if (IsWarning(note.kind)) return note.kind;
     }
     return notes.front().kind;
@@ -314,21 +287,22 @@ private:
     SettingsSource source;
 };
 
-// The values as the plug-in's own writing forms them, in its order: floats, then colours.
-std::vector<FinalSetting> FinalsOf(const SettingsMap& settings) {
+// The 59 values as the plug-in reads them, in its table's order, each with its origin.
+std::vector<FinalSetting> FinalsOf(const PickupReading& reading) {
     std::vector<FinalSetting> finals;
-    WritePickupSettings(settings, [&](HostAddress, const void* bytes, std::size_t size) {
-        FinalSetting setting{KnownKeys()[finals.size()], size == sizeof(PickupColorEntry), 0.0f, {}, 0, 0};
-        if (setting.color) {
-            PickupColorEntry entry{};
-            std::memcpy(&entry, bytes, sizeof entry);
-            setting.channels = entry.channels;
-            setting.value = entry.value;
+    for (std::size_t i = 0; i < PickupSettings.size(); ++i) {
+        const PickupSetting& setting = PickupSettings[i];
+        FinalSetting final{std::string(setting.key), setting.kind == SettingKind::Color, 0.0f, {},
+                           reading.origins[i].line, reading.origins[i].piece};
+        if (final.color) {
+            const PickupColorEntry& entry = reading.values.colors[i - FloatSettingCount];
+            final.channels = entry.channels;
+            final.value = entry.value;
         } else {
-            std::memcpy(&setting.value, bytes, sizeof setting.value);
+            final.value = reading.values.floats[i];
         }
-        finals.push_back(setting);
-    });
+        finals.push_back(std::move(final));
+    }
     return finals;
 }
 
@@ -357,83 +331,56 @@ std::string_view FindingLabel(Finding kind) {
     return "?";
 }
 
-const std::vector<std::string>& KnownKeys() {
-    static const std::vector<std::string> keys = [] {
-        std::vector<std::string> all;
-        for (const FloatSetting& setting : FloatSettings) all.emplace_back(setting.key);
-        for (int n = 0; n < Host::Pickup::ColorEntryCount; ++n) all.push_back("PickupColor_" + std::to_string(n));
-        return all;
-    }();
-    return keys;
-}
-
 std::string KeyHint(std::string_view key) {
     std::string_view bare = key.starts_with(Utf8Bom) ? key.substr(Utf8Bom.size()) : key;
-    for (const std::string& known : KnownKeys()) {
-        if (EqualsIgnoringCase(bare, known)) return "Keys are case-sensitive: write " + known;
+    for (const PickupSetting& known : PickupSettings) {
+        if (EqualsIgnoringCase(bare, known.key)) return "Keys are case-sensitive: write " + std::string(known.key);
     }
-    constexpr std::string_view ColorPrefix = "PickupColor_";
-    if (bare.size() > ColorPrefix.size() && EqualsIgnoringCase(bare.substr(0, ColorPrefix.size()), ColorPrefix)) {
-        const std::string_view digits = bare.substr(ColorPrefix.size());
+    if (bare.size() > ColorKeyPrefix.size() && EqualsIgnoringCase(bare.substr(0, ColorKeyPrefix.size()), ColorKeyPrefix)) {
+        const std::string_view digits = bare.substr(ColorKeyPrefix.size());
         if (digits.size() <= 9 && std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
             const int n = std::stoi(std::string(digits));
-            if (n >= Host::Pickup::ColorEntryCount) return "The colour entries are PickupColor_0 to PickupColor_43";
-            return "Colour numbers have no leading zeros: write PickupColor_" + std::to_string(n);
+            if (n >= Host::Pickup::ColorEntryCount) {
+                return "The colour entries are " + std::string(ColorSettings.front().key) + " to " +
+                       std::string(ColorSettings.back().key);
+            }
+            return "Colour numbers have no leading zeros: write " + std::string(ColorSettings[static_cast<std::size_t>(n)].key);
         }
     }
-    const std::string* nearest = nullptr;
+    std::string_view nearest;
     std::size_t best = 0;
-    for (const std::string& known : KnownKeys()) {
-        const std::size_t d = Distance(bare.substr(0, 64), known);
-        if (!nearest || d < best) nearest = &known, best = d;
+    for (const PickupSetting& known : PickupSettings) {
+        const std::size_t d = Distance(bare.substr(0, 64), known.key);
+        if (nearest.empty() || d < best) nearest = known.key, best = d;
     }
-    if (best <= std::max<std::size_t>(2, nearest->size() / 4)) return "Did you mean " + *nearest + "?";
+    if (best <= std::max<std::size_t>(2, nearest.size() / 4)) return "Did you mean " + std::string(nearest) + "?";
     return "No known key is close to it; the keys are listed in the final table";
 }
 
-std::vector<FinalSetting> DefaultFinals() { return FinalsOf(SettingsMap()); }
+std::vector<FinalSetting> DefaultFinals() { return FinalsOf(DefaultPickupReading()); }
 
 SettingsCheck CheckSettings(const std::function<SettingsSource()>& open) {
     SettingsCheck check;
+    // First the values, read as the plug-in reads them: whether an entry is replaced by a
+    // later one is known only once the whole text is read.
+    check.finals = FinalsOf(ReadPickupSettings(open()));
 
-    // Pass 1: the map as the plug-in builds it, and the piece that set each known key last.
-    SettingsMap settings;
-    std::vector<std::pair<std::uint64_t, std::uint32_t>> lastSetter(KnownKeys().size(), {0, 0});
-    {
-        std::uint64_t line = 0;
-        std::uint32_t index = 0;
-        ReadSettingsPieces(open(), [&](const SettingsPiece& piece) {
-            index = piece.line == line ? index + 1 : 1;
-            line = piece.line;
-            if (piece.kind != PieceKind::Entry) return;
-            settings.store(piece.key, piece.value);
-            if (const int known = KnownKeyIndex(piece.key); known >= 0) lastSetter[static_cast<std::size_t>(known)] = {line, index};
-        });
-    }
-    check.finals = FinalsOf(settings);
-    for (std::size_t i = 0; i < check.finals.size(); ++i) {
-        std::tie(check.finals[i].line, check.finals[i].piece) = lastSetter[i];
-    }
-
-    // Pass 2: a verdict for every piece; the kinds that repeat too often keep their first few.
+    // Then a verdict for every piece; the kinds that repeat too often keep their first few.
     constexpr std::size_t KindCount = static_cast<std::size_t>(Finding::NotText) + 1;
     std::array<std::uint64_t, KindCount> counts{};
     std::array<std::uint64_t, KindCount> lastLines{};
     WatchedSource watched(open());
-    {
-        std::uint64_t line = 0;
-        std::uint32_t index = 0;
-        ReadSettingsPieces(std::ref(watched), [&](const SettingsPiece& piece) {
-            index = piece.line == line ? index + 1 : 1;
-            line = piece.line;
-            const std::vector<Note> kinds = PieceAnalysis(piece, index, check.finals, false).run();
-            for (const Note& note : kinds) check.warnings += IsWarning(note.kind) ? 1 : 0;
-            const auto kind = static_cast<std::size_t>(SummaryKind(kinds));
-            lastLines[kind] = line;
-            if (++counts[kind] > ShownInFull) return;
-            check.pieces.push_back({line, index, Shown(piece.text), PieceAnalysis(piece, index, check.finals, true).run()});
-        });
-    }
+    ReadSettingsPieces(std::ref(watched), [&](const SettingsPiece& piece) {
+        PieceAnalysis analysis(piece, check.finals);  // lives while its notes' wording may be formed
+        const std::vector<PendingNote> pending = analysis.run();
+        for (const PendingNote& note : pending) check.warnings += IsWarning(note.kind) ? 1 : 0;
+        const auto kind = static_cast<std::size_t>(SummaryKind(pending));
+        lastLines[kind] = piece.line;
+        if (++counts[kind] > ShownInFull) return;
+        std::vector<Note> notes;
+        for (const PendingNote& note : pending) notes.push_back({note.kind, note.text()});
+        check.pieces.push_back({piece.line, piece.piece, Shown(piece.text), std::move(notes)});
+    });
     watched.drain();
 
     std::array<std::uint64_t, KindCount> kept{};

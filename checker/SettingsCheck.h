@@ -54,7 +54,7 @@ struct PieceVerdict {
     std::uint64_t summarisedLastLine = 0;
 };
 
-// One of the 59 values the plug-in writes, as it writes it.
+// One of the 59 values the plug-in writes, as it writes it, in the order of its table.
 struct FinalSetting {
     std::string key;
     bool color;
@@ -75,16 +75,13 @@ struct SettingsCheck {
 inline constexpr std::uint64_t ShownInFull = 100;
 inline constexpr std::uint64_t ShownWhenSummarised = 5;
 
-// Checks the text that `open` delivers; it is called once per pass (twice) and must give
-// the same bytes each time.
+// Checks the text that `open` delivers. It is called twice, once for the values and once for
+// the verdicts, and must give the same bytes each time.
 SettingsCheck CheckSettings(const std::function<SettingsSource()>& open);
 SettingsCheck CheckSettingsText(std::string_view text);
 
-// What no piece set: the values the plug-in writes for an empty map.
+// What no piece set: the values the plug-in writes without a settings file.
 std::vector<FinalSetting> DefaultFinals();
-
-// The 59 keys the plug-in looks up, floats first.
-const std::vector<std::string>& KnownKeys();
 
 // A hint for a key the plug-in does not know: the nearest known key and why it differs.
 std::string KeyHint(std::string_view key);

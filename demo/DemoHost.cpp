@@ -42,7 +42,9 @@ int Run(HostVersion build, const char* dll) {
 
     char settingsPath[SettingsPathSize];
     LocateSettingsFile(settingsPath);  // where the plug-in will look, from this same executable
-    const SettingsMap settings = ReadSettingsFile(settingsPath);
+    // Read as the plug-in reads it, for where each value comes from.
+    const PickupReading reading = ReadPickupSettingsFile(settingsPath);
+    const auto from = [&reading](std::size_t setting) { return reading.origins[setting].line ? "file" : "default"; };
     const bool found = GetFileAttributesA(settingsPath) != INVALID_FILE_ATTRIBUTES;
 
     std::printf("Glimmerward in the stand-in host: build %d, image at 0x%08lX\n", int(build),
@@ -64,22 +66,22 @@ int Run(HostVersion build, const char* dll) {
                 StandInHost::CalleeCalls() - callsBefore, result, StandInHost::CalleeResult());
 
     std::printf("%-26s %-10s %14s  %s\n", "setting", "address", "value", "from");
-    for (const FloatSetting& setting : FloatSettings) {
+    for (std::size_t i = 0; i < FloatSettings.size(); ++i) {
+        const PickupSetting& setting = FloatSettings[i];
         const std::uint32_t bits = StandInHost::FloatBitsAt(setting.address);
         float value;
         std::memcpy(&value, &bits, sizeof value);
-        std::printf("%-26s 0x%06X %14s  %s\n", setting.key, setting.address, Shortest(value).c_str(),
-                    settings.lookup(setting.key) ? "file" : "default");
+        std::printf("%-26s 0x%06X %14s  %s\n", setting.key.data(), setting.address, Shortest(value).c_str(), from(i));
     }
     std::printf("\n%-16s %-10s %-17s %10s  %s\n", "colour entry", "address", "channels 0-3", "value", "from");
     const auto table = StandInHost::ColorTable();
-    for (int n = 0; n < Host::Pickup::ColorEntryCount; ++n) {
+    for (std::size_t n = 0; n < ColorSettings.size(); ++n) {
+        const PickupSetting& setting = ColorSettings[n];
         PickupColorEntry entry;
-        std::memcpy(&entry, &table[static_cast<std::size_t>(n) * sizeof entry], sizeof entry);
-        const std::string key = "PickupColor_" + std::to_string(n);
-        std::printf("%-16s 0x%06X %3d %3d %3d %3d  %10s  %s\n", key.c_str(), PickupColorAddress(n), entry.channels[0],
+        std::memcpy(&entry, &table[n * sizeof entry], sizeof entry);
+        std::printf("%-16s 0x%06X %3d %3d %3d %3d  %10s  %s\n", setting.key.data(), setting.address, entry.channels[0],
                     entry.channels[1], entry.channels[2], entry.channels[3], Shortest(entry.value).c_str(),
-                    settings.lookup(key) ? "file" : "default");
+                    from(FloatSettingCount + n));
     }
 
     FreeLibrary(plugin);

@@ -37,7 +37,6 @@ constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 constexpr bool IsHexDigit(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
-constexpr char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // The length of the longest prefix of `s` that some floating constant of strtod's subject
 // sequence begins with: what "%f" reads before it either converts or fails to match.
@@ -47,18 +46,18 @@ std::size_t LongestConstantPrefix(std::string_view s) {
     if (at(p) == '+' || at(p) == '-') ++p;
     const auto word = [&](std::size_t from, std::string_view lower) {
         std::size_t k = 0;
-        while (k < lower.size() && Lower(at(from + k)) == lower[k]) ++k;
+        while (k < lower.size() && AsciiLower(at(from + k)) == lower[k]) ++k;
         return k;
     };
-    if (Lower(at(p)) == 'i') return p + word(p, "infinity");
-    if (Lower(at(p)) == 'n') {
+    if (AsciiLower(at(p)) == 'i') return p + word(p, "infinity");
+    if (AsciiLower(at(p)) == 'n') {
         const std::size_t k = word(p, "nan");
         if (k < 3 || at(p + 3) != '(') return p + k;
         std::size_t q = p + 4;
-        while (IsDigit(at(q)) || (Lower(at(q)) >= 'a' && Lower(at(q)) <= 'z') || at(q) == '_') ++q;
+        while (IsDigit(at(q)) || (AsciiLower(at(q)) >= 'a' && AsciiLower(at(q)) <= 'z') || at(q) == '_') ++q;
         return at(q) == ')' ? q + 1 : q;
     }
-    const bool hex = at(p) == '0' && Lower(at(p + 1)) == 'x';
+    const bool hex = at(p) == '0' && AsciiLower(at(p + 1)) == 'x';
     const auto digit = hex ? IsHexDigit : IsDigit;
     std::size_t q = hex ? p + 2 : p;
     bool digits = false;
@@ -67,7 +66,7 @@ std::size_t LongestConstantPrefix(std::string_view s) {
         for (++q; digit(at(q)); ++q) digits = true;
     }
     if (!digits) return q;
-    if (Lower(at(q)) != (hex ? 'p' : 'e')) return q;
+    if (AsciiLower(at(q)) != (hex ? 'p' : 'e')) return q;
     std::size_t r = q + 1;
     if (at(r) == '+' || at(r) == '-') ++r;
     while (IsDigit(at(r))) ++r;

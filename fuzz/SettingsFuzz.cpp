@@ -51,6 +51,7 @@ constexpr bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 // entry if it holds one.
 struct ReferencePiece {
     std::uint64_t line;
+    std::uint32_t piece;  // from 1 within its line
     PieceEnd end;
     std::string text;
     bool entry;
@@ -82,7 +83,9 @@ std::map<std::string, std::string> ReferenceRead(std::string_view raw, std::vect
         lineNumber += lineFeed ? 1 : 0;
         if (std::strlen(line.c_str()) < line.size()) how = PieceEnd::Nul;
         line.resize(std::strlen(line.c_str()));  // the line as a C string
-        pieces.push_back({lineNumber - (lineFeed ? 1 : 0), how, line.substr(0, line.find('\n')), false, {}, {}});
+        const std::uint64_t physical = lineNumber - (lineFeed ? 1 : 0);
+        const std::uint32_t piece = !pieces.empty() && pieces.back().line == physical ? pieces.back().piece + 1 : 1;
+        pieces.push_back({physical, piece, how, line.substr(0, line.find('\n')), false, {}, {}});
         std::size_t start = 0;
         while (start < line.size() && IsBlank(line[start])) ++start;
         if (start == line.size() || line[start] == '\n' || line[start] == '#' || line[start] == ';') continue;
@@ -117,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ReadSettingsPieces(TextSource(text), [&](const SettingsPiece& piece) {
         Check(next < referencePieces.size(), "more pieces than the reference cuts");
         const ReferencePiece& expected = referencePieces[next++];
-        Check(piece.line == expected.line, "a piece on another line than the reference's");
+        Check(piece.line == expected.line && piece.piece == expected.piece, "a piece on another line or place than the reference's");
         Check(piece.end == expected.end, "a piece ended otherwise than the reference's");
         Check(piece.text == expected.text, "a piece's text differs from the reference's");
         Check((piece.kind == PieceKind::Entry) == expected.entry, "an entry where the reference has none, or none where it has one");
@@ -143,11 +146,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(key.size() + value.size() < 255, "an entry longer than its line piece");
         CheckNumbers(value);
     }
-    // Taken piece by piece, as the hooked call takes them, the values are the map's, bit for bit.
-    const PickupValues streamed = PickupSettingValues(TextSource(text));
-    const PickupValues mapped = PickupSettingValues(settings);
-    Check(std::memcmp(&streamed, &mapped, sizeof streamed) == 0, "values taken piece by piece differ from the map's");
-    WritePickupSettings(settings, [](HostAddress address, const void*, std::size_t bytes) {
+    // The values as the plug-in reads them: for each setting, the last entry of its key among
+    // the reference's pieces, converted, with that entry's place; the default where none is.
+    const PickupReading reading = ReadPickupSettings(TextSource(text));
+    for (std::size_t i = 0; i < PickupSettings.size(); ++i) {
+        const PickupSetting& setting = PickupSettings[i];
+        const ReferencePiece* last = nullptr;
+        for (const ReferencePiece& piece : referencePieces) {
+            if (piece.entry && piece.key == setting.key) last = &piece;
+        }
+        Check(reading.origins[i].line == (last ? last->line : 0) && reading.origins[i].piece == (last ? last->piece : 0),
+              "a value's origin is not the last entry of its key");
+        if (i < FloatSettingCount) {
+            const float wanted = last ? static_cast<float>(std::strtod(last->value.c_str(), nullptr)) : setting.defaultValue;
+            Check(SameNumber(wanted, reading.values.floats[i]), "a float value differs from its last entry's");
+        } else {
+            const PickupColorEntry wanted = last ? ScanPickupColor(last->value) : DefaultPickupColor(int(i - FloatSettingCount));
+            Check(std::memcmp(&wanted, &reading.values.colors[i - FloatSettingCount], sizeof wanted) == 0,
+                  "a colour entry differs from its last entry's");
+        }
+    }
+    WritePickupSettings(reading.values, [](HostAddress address, const void*, std::size_t bytes) {
         Check(address >= Host::DataBegin && address + bytes <= Host::DataEnd, "a store outside the host's data");
     });
     return 0;

@@ -20,7 +20,7 @@ inline std::vector<std::string> Versions() {
         all += std::string(FloatSettings[i].key) + " = " + std::to_string(10 + static_cast<int>(i)) + ".25\n";
     }
     for (int n = 0; n < Host::Pickup::ColorEntryCount; ++n) {
-        all += "PickupColor_" + std::to_string(n) + " = " + std::to_string(n) + " " + std::to_string(2 * n) + " " +
+        all += std::string(ColorSettings[std::size_t(n)].key) + " = " + std::to_string(n) + " " + std::to_string(2 * n) + " " +
                std::to_string(3 * n) + " " + std::to_string(4 * n) + " " + std::to_string(n) + ".5\n";
     }
     versions.push_back(all);
@@ -31,7 +31,7 @@ inline std::vector<std::string> Versions() {
         half += "\t" + std::string(FloatSettings[i].key) + "\t=  -" + std::to_string(i + 1) + ".0625 ; note\r\n";
     }
     for (int n = 0; n < Host::Pickup::ColorEntryCount; n += 2) {
-        half += "PickupColor_" + std::to_string(n) + "=" + std::to_string(200 + n) + " 17 " + std::to_string(250 - n) +
+        half += std::string(ColorSettings[std::size_t(n)].key) + "=" + std::to_string(200 + n) + " 17 " + std::to_string(250 - n) +
                 "   9   0.03125\r\n";
     }
     versions.push_back(half);
@@ -42,7 +42,7 @@ inline std::vector<std::string> Versions() {
         odd += std::string(FloatSettings[i].key) + "=" + std::to_string(i) + ".123456789e" + std::to_string(i % 5) + "\n";
     }
     for (int n = 0; n < Host::Pickup::ColorEntryCount; ++n) {
-        odd += "PickupColor_" + std::to_string(n) + " = " + std::to_string(300 + n) + " -" + std::to_string(n + 1) +
+        odd += std::string(ColorSettings[std::size_t(n)].key) + " = " + std::to_string(300 + n) + " -" + std::to_string(n + 1) +
                " 4294967296" + std::to_string(n % 10) + " 65535 0x1.8p" + std::to_string(n % 7) + "\n";
     }
     versions.push_back(odd);

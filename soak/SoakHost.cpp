@@ -352,7 +352,7 @@ using DataSnapshot = std::array<std::uint8_t, Host::DataSize>;
 // What the plug-in's own reader and writer make of `text`, laid out as the host's data.
 DataSnapshot Apply(std::string_view text) {
     DataSnapshot data{};
-    WritePickupSettings(ParseSettingsText(text), [&](HostAddress address, const void* bytes, std::size_t size) {
+    WritePickupSettings(ReadPickupSettings(TextSource(text)).values, [&](HostAddress address, const void* bytes, std::size_t size) {
         std::memcpy(&data[address - Host::DataBegin], bytes, size);
     });
     return data;
@@ -360,10 +360,10 @@ DataSnapshot Apply(std::string_view text) {
 
 AllowedValues Allowed(const std::vector<std::string>& versions) {
     AllowedValues allowed;
-    for (const FloatSetting& setting : FloatSettings) allowed.words.push_back({setting.address, {}, {}});
-    for (int n = 0; n < Host::Pickup::ColorEntryCount; ++n) {
-        allowed.words.push_back({PickupColorAddress(n) + 4, {}, {}});
-        for (HostAddress channel = 0; channel < 4; ++channel) allowed.bytes.push_back({PickupColorAddress(n) + channel, {}, {}});
+    for (const PickupSetting& setting : FloatSettings) allowed.words.push_back({setting.address, {}, {}});
+    for (const PickupSetting& setting : ColorSettings) {
+        allowed.words.push_back({setting.address + 4, {}, {}});
+        for (HostAddress channel = 0; channel < 4; ++channel) allowed.bytes.push_back({setting.address + channel, {}, {}});
     }
     const auto add = [&](const DataSnapshot& data, bool whole) {
         for (auto& word : allowed.words) {

@@ -14,14 +14,12 @@ namespace {
 
 constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-constexpr char Lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
-
-constexpr bool IsHexDigit(char c) { return IsDigit(c) || (Lower(c) >= 'a' && Lower(c) <= 'f'); }
+constexpr bool IsHexDigit(char c) { return IsDigit(c) || (AsciiLower(c) >= 'a' && AsciiLower(c) <= 'f'); }
 
 // How many characters at `at` match `word` case-insensitively, from its start.
 std::size_t MatchWord(std::string_view text, std::size_t at, std::string_view word) {
     std::size_t n = 0;
-    while (n < word.size() && at + n < text.size() && Lower(text[at + n]) == word[n]) ++n;
+    while (n < word.size() && at + n < text.size() && AsciiLower(text[at + n]) == word[n]) ++n;
     return n;
 }
 
@@ -98,7 +96,7 @@ FloatToken LocateFloat(std::string_view text, std::size_t from) {
         token.form = FloatForm::NaN;
         token.validEnd = p + 3;
         if (std::size_t q = p + 3; q < text.size() && text[q] == '(') {
-            const auto sequence = [](char c) { return IsDigit(c) || c == '_' || (Lower(c) >= 'a' && Lower(c) <= 'z'); };
+            const auto sequence = [](char c) { return IsDigit(c) || c == '_' || (AsciiLower(c) >= 'a' && AsciiLower(c) <= 'z'); };
             q = static_cast<std::size_t>(std::find_if_not(text.begin() + q + 1, text.end(), sequence) - text.begin());
             if (q < text.size() && text[q] == ')') {
                 token.validEnd = token.itemEnd = q + 1;
@@ -108,7 +106,7 @@ FloatToken LocateFloat(std::string_view text, std::size_t from) {
         }
         return token;
     }
-    if (p + 1 < text.size() && text[p] == '0' && Lower(text[p + 1]) == 'x') {
+    if (p + 1 < text.size() && text[p] == '0' && AsciiLower(text[p + 1]) == 'x') {
         // "0" alone is a number already; what follows "0x" decides whether it is more.
         token.form = FloatForm::Hex;
         token.validEnd = p + 1;

@@ -24,6 +24,9 @@ inline double ConvertFloatPrefix(std::string_view text) { return ScanFloatPrefix
 // White space as the "C" locale's isspace knows it.
 constexpr bool IsCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
+// A letter in lower case as the "C" locale's tolower gives it: ASCII letters only.
+constexpr char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
 // As one "%d" directive of ISO C sscanf at position `from`. A number beyond the range of a
 // 32-bit integer gives its value modulo 2^32, so that its low bits are still its own.
 // Inline: a colour value takes four of them.

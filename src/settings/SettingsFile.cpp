@@ -104,11 +104,17 @@ SettingsMap EntriesOf(const ReadPieces& readPieces) {
 void ReadSettingsPieces(const SettingsSource& source,
                         const std::function<void(const SettingsPiece&)>& onPiece) {
     PieceCutter cutter(source);
-    SettingsPiece piece{1, PieceKind::Blank, PieceEnd::EndOfText, {}, {}, {}};
-    for (bool lineEnds = false; cutter.next(piece.text, piece.end, lineEnds); piece.line += lineEnds ? 1 : 0) {
+    SettingsPiece piece{1, 1, PieceKind::Blank, PieceEnd::EndOfText, {}, {}, {}};
+    for (bool lineEnds = false; cutter.next(piece.text, piece.end, lineEnds);) {
         piece.key = piece.value = {};
         piece.kind = Parse(piece.text, piece.key, piece.value);
         onPiece(piece);
+        if (lineEnds) {
+            ++piece.line;
+            piece.piece = 1;
+        } else {
+            ++piece.piece;
+        }
     }
 }
 

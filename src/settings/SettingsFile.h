@@ -32,7 +32,8 @@ enum class PieceEnd : std::uint8_t {
 // C runtime's text mode presents them (CR LF as one LF, a lone CR kept, Ctrl-Z ending the
 // text). The views last only as long as the call that is handed the piece.
 struct SettingsPiece {
-    std::uint64_t line;  // physical line from 1; the pieces of a long line share it
+    std::uint64_t line;   // physical line from 1; the pieces of a long line share it
+    std::uint32_t piece;  // from 1 within its line
     PieceKind kind;
     PieceEnd end;
     std::string_view text;   // the piece's bytes before its line end or a NUL

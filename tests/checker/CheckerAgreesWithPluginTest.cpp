@@ -170,8 +170,8 @@ TEST_F(CheckerAgreesWithPlugin, OnEveryTrickyFileTheFinalTableIsWhatTheHostGetsA
         EXPECT_EQ(c.warnings, WarningKinds(run.output)) << run.output;
         const auto rows = FinalTable(run.output);
         ASSERT_EQ(59u, rows.size()) << run.output;
-        for (const FloatSetting& setting : FloatSettings) {
-            const Row& row = rows.at(setting.key);
+        for (const PickupSetting& setting : FloatSettings) {
+            const Row& row = rows.at(std::string(setting.key));
             EXPECT_EQ(StandInHost::FloatBitsAt(setting.address), row.bits) << setting.key;
             // What the checker prints reads back to those bits through the plug-in's conversion.
             EXPECT_EQ(row.bits, std::bit_cast<std::uint32_t>(static_cast<float>(ConvertFloatPrefix(row.valueText))))

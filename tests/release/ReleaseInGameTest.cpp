@@ -42,10 +42,7 @@ TEST_F(ReleaseInGame, ThePlugInFindsTheCopiedSettingsFileAndItHoldsAll59Settings
 
     const SettingsMap settings = ReadSettingsFile(settingsPath);
     EXPECT_EQ(15u + 44u, settings.size());
-    for (const FloatSetting& setting : FloatSettings) EXPECT_TRUE(settings.lookup(setting.key)) << setting.key;
-    for (int n = 0; n < Host::Pickup::ColorEntryCount; ++n) {
-        EXPECT_TRUE(settings.lookup("PickupColor_" + std::to_string(n))) << n;
-    }
+    for (const PickupSetting& setting : PickupSettings) EXPECT_TRUE(settings.lookup(setting.key)) << setting.key;
 }
 
 TEST_F(ReleaseInGame, EveryValueThePlugInWritesIsItsDefaultBitForBitOnEveryBuild) {

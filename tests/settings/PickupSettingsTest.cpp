@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/PickupExpectations.h"
@@ -42,16 +45,105 @@ public:
     std::vector<std::uint8_t> bytes;
 };
 
-// The host's data as the hooked call writes it, from values taken piece by piece; the
-// values of the text's map must write the very same bytes.
+// The values as the text's map gives them, looked up key by key: the plug-in's documented
+// way, written out here as a second, independent path.
+PickupValues LookedUp(const SettingsMap& settings) {
+    PickupValues values{};
+    for (std::size_t i = 0; i < FloatSettingCount; ++i) {
+        values.floats[i] = GetFloatSetting(settings, FloatSettings[i].key.data(), FloatSettings[i].defaultValue);
+    }
+    for (int n = 0; n < Host::Pickup::ColorEntryCount; ++n) {
+        const auto value = settings.lookup(ColorSettings[static_cast<std::size_t>(n)].key);
+        values.colors[static_cast<std::size_t>(n)] = value ? ScanPickupColor(*value) : DefaultPickupColor(n);
+    }
+    return values;
+}
+
+// The host's data as the hooked call writes it, from values taken piece by piece; the values
+// that the text's map gives must write the very same bytes.
 FakeHostData Written(std::string_view settingsText) {
     FakeHostData host;
     FakeHostData fromMap;
-    WritePickupSettings(PickupSettingValues(TextSource(settingsText)),
+    WritePickupSettings(ReadPickupSettings(TextSource(settingsText)).values,
                         [&](HostAddress a, const void* b, std::size_t n) { host.store(a, b, n); });
-    WritePickupSettings(ParseSettingsText(settingsText), [&](HostAddress a, const void* b, std::size_t n) { fromMap.store(a, b, n); });
+    WritePickupSettings(LookedUp(ParseSettingsText(settingsText)),
+                        [&](HostAddress a, const void* b, std::size_t n) { fromMap.store(a, b, n); });
     EXPECT_EQ(fromMap.bytes, host.bytes);
     return host;
+}
+
+TEST(PickupSettingTable, HoldsEachKeyOnceAndEachValueAtItsOwnPlaceInTheHost) {
+    std::vector<std::pair<HostAddress, HostAddress>> ranges;
+    for (std::size_t i = 0; i < PickupSettings.size(); ++i) {
+        const PickupSetting& setting = PickupSettings[i];
+        EXPECT_EQ('\0', setting.key.data()[setting.key.size()]) << setting.key;
+        EXPECT_EQ(i < FloatSettingCount ? SettingKind::Float : SettingKind::Color, setting.kind) << setting.key;
+        EXPECT_EQ(std::optional<std::size_t>(i), FindPickupSetting(setting.key)) << setting.key;
+        const HostAddress size = setting.kind == SettingKind::Float ? 4 : Host::Pickup::ColorEntrySize;
+        EXPECT_GE(setting.address, Host::DataBegin);
+        EXPECT_LE(setting.address + size, Host::DataEnd);
+        ranges.emplace_back(setting.address, setting.address + size);
+    }
+    std::sort(ranges.begin(), ranges.end());
+    for (std::size_t i = 1; i < ranges.size(); ++i) EXPECT_LE(ranges[i - 1].second, ranges[i].first) << "overlap";
+    EXPECT_EQ("PickupColor_0", ColorSettings.front().key);
+    EXPECT_EQ("PickupColor_43", ColorSettings.back().key);
+}
+
+TEST(PickupSettingTable, FindsOnlyTheKeysThePluginReads) {
+    struct Case {
+        std::string_view key;
+        std::optional<std::size_t> index;
+    };
+    const Case cases[] = {
+        {"WeaponCircles_ScaleX", 0},
+        {"PickupSize", 6},
+        {"Distance2DFX", 14},
+        {"PickupColor_0", 15},
+        {"PickupColor_9", 24},
+        {"PickupColor_10", 25},
+        {"PickupColor_43", 58},
+        {"PickupColor_07", std::nullopt},
+        {"PickupColor_00", std::nullopt},
+        {"PickupColor_44", std::nullopt},
+        {"PickupColor_100", std::nullopt},
+        {"PickupColor_+7", std::nullopt},
+        {"PickupColor_-0", std::nullopt},
+        {"PickupColor_7x", std::nullopt},
+        {"PickupColor_ 7", std::nullopt},
+        {"PickupColor_", std::nullopt},
+        {"pickupcolor_7", std::nullopt},
+        {"pickupsize", std::nullopt},
+        {"PickupSize ", std::nullopt},
+        {"PickupSiz", std::nullopt},
+        {"", std::nullopt},
+        {std::string_view("PickupSize\0", 11), std::nullopt},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.index, FindPickupSetting(c.key)) << '"' << c.key << '"';
+}
+
+TEST(PickupSettings, EachValueComesWithTheLineAndPieceThatSetItLast) {
+    const std::string longLine = "TextAlpha = 1" + std::string(250, ' ') + "PickupSize = 4\n";
+    const PickupReading reading = ReadPickupSettings(TextSource(
+        "PickupSize = 2\r\n"
+        "; PickupColor_3 = 1 1 1 1 1\r\n"
+        "PickupColor_3 = 1 2 3 4 5\r\n"
+        "PickupColor_3x = 9 9 9 9 9\r\n"
+        "\r\n" +
+        longLine +  // line 6, pieces 1 and 2
+        "TurnSpeed\n"));
+    const auto origin = [&](std::string_view key) {
+        const SettingOrigin& o = reading.origins[*FindPickupSetting(key)];
+        return std::make_pair(o.line, o.piece);
+    };
+    EXPECT_EQ(std::make_pair(std::uint64_t{6}, 2u), origin("PickupSize"));
+    EXPECT_EQ(std::make_pair(std::uint64_t{3}, 1u), origin("PickupColor_3"));
+    EXPECT_EQ(std::make_pair(std::uint64_t{6}, 1u), origin("TextAlpha"));
+    EXPECT_EQ(std::make_pair(std::uint64_t{0}, 0u), origin("TurnSpeed"));  // no "=": the default
+    EXPECT_EQ(4.0f, reading.values.floats[6]);
+    EXPECT_EQ(FloatSettings[7].defaultValue, reading.values.floats[7]);
+
+    for (const SettingOrigin& o : DefaultPickupReading().origins) EXPECT_EQ(0u, o.line);
 }
 
 TEST(PickupSettings, WritesEveryDefaultWhenTheSettingsAreEmpty) {
@@ -103,7 +195,7 @@ TEST(PickupSettings, PutsEachKeysValueAtItsOwnAddress) {
                 std::to_string(n) + "a = 9 9 9 9 9\n";
     }
     for (std::size_t i = 0; i < FloatSettings.size(); ++i) {
-        text += std::string(FloatSettings[i].key) + " = " + std::to_string(i) + ".5\n~" + FloatSettings[i].key + " = 9\n";
+        text += std::string(FloatSettings[i].key) + " = " + std::to_string(i) + ".5\n~" + std::string(FloatSettings[i].key) + " = 9\n";
     }
     const FakeHostData host = Written(text);
     for (std::size_t i = 0; i < FloatSettings.size(); ++i) {

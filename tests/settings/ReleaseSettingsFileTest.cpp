@@ -40,13 +40,6 @@ std::map<std::uint64_t, std::vector<Line>> Pieces(std::string_view text) {
     return lines;
 }
 
-std::vector<std::string> AllKeys() {
-    std::vector<std::string> keys;
-    for (const FloatSetting& setting : FloatSettings) keys.emplace_back(setting.key);
-    for (int n = 0; n < Host::Pickup::ColorEntryCount; ++n) keys.push_back("PickupColor_" + std::to_string(n));
-    return keys;
-}
-
 TEST(ReleaseSettingsFile, HoldsEveryKeyOnceEachBelowACommentAndNothingElse) {
     const std::string text = ReleaseFileBytes();
     ASSERT_FALSE(text.empty()) << "cannot read " << GLIMMERWARD_RELEASE_INI;
@@ -66,7 +59,7 @@ TEST(ReleaseSettingsFile, HoldsEveryKeyOnceEachBelowACommentAndNothingElse) {
         EXPECT_EQ(PieceKind::Comment, above->second.front().kind) << line.key << " has no comment line above it";
     }
     std::map<std::string, int> expected;
-    for (const std::string& key : AllKeys()) expected[key] = 1;
+    for (const PickupSetting& setting : PickupSettings) expected[std::string(setting.key)] = 1;
     EXPECT_EQ(expected, seen);
 }
 
@@ -76,17 +69,17 @@ TEST(ReleaseSettingsFile, GivesEveryKeyItsDefaultBitForBitInPlainNotation) {
     const std::regex plainFloat(R"(-?[0-9]+\.[0-9]+)");
     const std::regex plainColor(R"([0-9]{1,3} [0-9]{1,3} [0-9]{1,3} [0-9]{1,3} [0-9]+\.[0-9]+)");
 
-    for (const FloatSetting& setting : FloatSettings) {
+    for (const PickupSetting& setting : FloatSettings) {
         SCOPED_TRACE(setting.key);
         const auto value = settings.lookup(setting.key);
         ASSERT_TRUE(value);
         EXPECT_TRUE(std::regex_match(std::string(*value), plainFloat)) << *value;
         const float absent = std::numeric_limits<float>::quiet_NaN();
         EXPECT_EQ(std::bit_cast<std::uint32_t>(setting.defaultValue),
-                  std::bit_cast<std::uint32_t>(GetFloatSetting(settings, setting.key, absent)));
+                  std::bit_cast<std::uint32_t>(GetFloatSetting(settings, setting.key.data(), absent)));
     }
     for (int n = 0; n < Host::Pickup::ColorEntryCount; ++n) {
-        const std::string key = "PickupColor_" + std::to_string(n);
+        const std::string_view key = ColorSettings[static_cast<std::size_t>(n)].key;
         SCOPED_TRACE(key);
         const auto value = settings.lookup(key);
         ASSERT_TRUE(value);

@@ -46,7 +46,7 @@ std::size_t PeakWhileReading(const std::string& path, float& pickupSize) {
     return PeakWhile([&] { pickupSize = GetFloatSetting(ReadSettingsFile(path.c_str()), "PickupSize", 1.2f); });
 }
 std::size_t PeakWhileTakingValues(const std::string& path, float& pickupSize) {
-    return PeakWhile([&] { pickupSize = ReadPickupSettingValues(path.c_str()).floats[6]; });
+    return PeakWhile([&] { pickupSize = ReadPickupSettingsFile(path.c_str()).values.floats[6]; });
 }
 
 // Both files apply their last line, "PickupSize = 3", with the same peak of memory; taken

@@ -1,0 +1,35 @@
+#include "checker/Text.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "src/settings/NumberScan.h"
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
+}
+
+std::string AsciiLowered(std::string_view text) {
+    std::string lowered(text);
+    std::transform(lowered.begin(), lowered.end(), lowered.begin(), AsciiLower);
+    return lowered;
+}
+
+std::string HexByte(unsigned value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%02X", value & 0xFFu);
+    return text;
+}
+
+std::string ChannelText(const std::array<std::uint8_t, 4>& channels) {
+    std::string text;
+    for (const std::uint8_t c : channels) text += (text.empty() ? "" : " ") + HexByte(c);
+    return text;
+}
+
+std::string LineAndPiece(std::uint64_t line, std::uint32_t piece) {
+    std::string where = "line " + std::to_string(line);
+    if (piece > 1) where += " (piece " + std::to_string(piece) + ")";
+    return where;
+}

@@ -1,0 +1,19 @@
+// Small pieces of the checker's wording, shared by the verdicts and the report.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+std::string AsciiLowered(std::string_view text);
+
+// One byte as two upper-case hex digits: "0A".
+std::string HexByte(unsigned value);
+
+// A colour entry's four channel bytes in hex: "FF 00 00 FF".
+std::string ChannelText(const std::array<std::uint8_t, 4>& channels);
+
+// "line 7", or "line 7 (piece 2)" for a later piece of a line over 255 bytes.
+std::string LineAndPiece(std::uint64_t line, std::uint32_t piece);
