@@ -34,17 +34,14 @@ std::function<void(const SettingsPiece&)> TakeEntriesInto(PickupReading& reading
 
 std::optional<std::size_t> FindPickupSetting(std::string_view key) {
     if (SameBytes(key.substr(0, ColorKeyPrefix.size()), ColorKeyPrefix)) {
+        // One or two digits, no sign and no leading zero: "PickupColor_07" is not entry 7.
         const std::string_view digits = key.substr(ColorKeyPrefix.size());
-        if (digits.empty() || digits.size() > 2 || !std::all_of(digits.begin(), digits.end(), [](char c) {
-                return c >= '0' && c <= '9';
-            })) {
+        const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+        if (digits.empty() || digits.size() > 2 || !digit(digits[0]) || (digits.size() == 2 && (digits[0] == '0' || !digit(digits[1])))) {
             return std::nullopt;
         }
         const int n = digits.size() == 1 ? digits[0] - '0' : (digits[0] - '0') * 10 + (digits[1] - '0');
-        // The digits must be n's own: "PickupColor_07" is not entry 7.
-        if (n >= Host::Pickup::ColorEntryCount || !SameBytes(key, ColorSettings[static_cast<std::size_t>(n)].key)) {
-            return std::nullopt;
-        }
+        if (n >= Host::Pickup::ColorEntryCount) return std::nullopt;
         return FloatSettingCount + static_cast<std::size_t>(n);
     }
     const auto named = std::find_if(FloatSettings.begin(), FloatSettings.end(),
