@@ -15,14 +15,7 @@ namespace {
 
 constexpr HostVersion Build = 110;
 
-constexpr HostAddress CallSite() {
-    for (const Host::Build& build : Host::Builds) {
-        if (build.version == Build) return build.callSite;
-    }
-    return 0;
-}
-
-using Hook = injector::function_hooker<injector::scoped_call, CallSite(), void*()>;
+using Hook = injector::function_hooker<injector::scoped_call, StandInHost::BuildOf(Build).callSite, void*()>;
 
 double NanosecondsPerCall(int runs) {
     return TimePerRun<std::nano>(runs, [] { StandInHost::RunCallSite(Build); });

@@ -30,6 +30,14 @@ inline constexpr std::array<Build, 3> Builds{{
     {120, 0x666BA0, 0x600071},
 }};
 
+// The table row of build `version`; null for any other id.
+constexpr const Build* BuildOf(HostVersion version) {
+    for (const Build& build : Builds) {
+        if (build.version == version) return &build;
+    }
+    return nullptr;
+}
+
 // Pickup appearance variables: 32-bit floats in the host's writable data.
 namespace Pickup {
 inline constexpr HostAddress WeaponCirclesScaleX = 0x688214;

@@ -49,10 +49,9 @@ int CalleeCalls();
 
 // The table row of a supported build; aborts on any other id.
 constexpr const Host::Build& BuildOf(HostVersion build) {
-    for (const Host::Build& candidate : Host::Builds) {
-        if (candidate.version == build) return candidate;
-    }
-    NoSuchBuild(build);
+    const Host::Build* const found = Host::BuildOf(build);
+    if (found == nullptr) NoSuchBuild(build);
+    return *found;
 }
 
 // Rewrites the host's code range: filled with int3, the signature 55 89 E5 53 at the probe

@@ -20,16 +20,15 @@ namespace {
 using injector::HookCallback;
 using injector::HookContinuation;
 using StandInHost::Become;
+using StandInHost::BuildOf;
 using StandInHost::CalleeCalls;
 using StandInHost::CalleeResult;
 using StandInHost::CallSiteBytes;
 using StandInHost::RunCallSite;
 using Bytes5 = std::array<std::uint8_t, 5>;
 
-constexpr HostAddress CallSiteOf(HostVersion version) { return StandInHost::BuildOf(version).callSite; }
-
 template <HostVersion Version>
-using HookOf = injector::function_hooker<injector::scoped_call, CallSiteOf(Version), void*()>;
+using HookOf = injector::function_hooker<injector::scoped_call, BuildOf(Version).callSite, void*()>;
 
 template <HostVersion Version>
 const typename HookOf<Version>::manager_type& ManagerOf() {
@@ -46,7 +45,7 @@ std::uint32_t AddressOf(const void* pointer) {
 // The CALL that leads the site of `Version` to its manager's entry point.
 template <HostVersion Version>
 Bytes5 PatchedBytes() {
-    return injector::encode_call(AddressOf(injector::host_ptr(CallSiteOf(Version))),
+    return injector::encode_call(AddressOf(injector::host_ptr(BuildOf(Version).callSite)),
                                  AddressOf(reinterpret_cast<void*>(&HookOf<Version>::manager_type::call_hooks)));
 }
 
@@ -111,7 +110,7 @@ void OneHookDivertsTheSiteOf() {
             return next();
         });
         EXPECT_EQ(PatchedBytes<Version>(), CallSiteBytes(Version));
-        EXPECT_EQ(static_cast<std::uint32_t>(PAGE_EXECUTE_READ), StandInHost::ProtectionAt(CallSiteOf(Version)));
+        EXPECT_EQ(static_cast<std::uint32_t>(PAGE_EXECUTE_READ), StandInHost::ProtectionAt(BuildOf(Version).callSite));
         EXPECT_EQ(CalleeAddress(), reinterpret_cast<void*>(manager.previous_target()));
         EXPECT_TRUE(manager.site_patched());
         EXPECT_TRUE(hook.attached());
@@ -248,7 +247,7 @@ TEST_F(CallSiteHookTest, WithdrawingTheLastCallbackRestoresTheSiteAndALaterAttac
     EXPECT_EQ(original, CallSiteBytes(Running));
 
     // Meanwhile the host's call came to lead elsewhere: the next patch saves and follows that.
-    void* const site = injector::host_ptr(CallSiteOf(Running));
+    void* const site = injector::host_ptr(BuildOf(Running).callSite);
     const int elsewhereBefore = elsewhereCalls.load();
     injector::place_call(site, reinterpret_cast<void*>(&Elsewhere));
     const Bytes5 moved = CallSiteBytes(Running);
@@ -264,7 +263,7 @@ TEST_F(CallSiteHookTest, WithdrawingTheLastCallbackRestoresTheSiteAndALaterAttac
 
 TEST_F(CallSiteHookTest, WriteBackOfAnUnpatchedManagerWritesNothingEvenWithBytesSaved) {
     auto manager = Hook::manager_type::instance();
-    void* const site = injector::host_ptr(CallSiteOf(Running));
+    void* const site = injector::host_ptr(BuildOf(Running).callSite);
     manager->capture(site, 5, true);
     const Bytes5 patched = injector::encode_call(AddressOf(site), AddressOf(CalleeAddress()) + 16);
     injector::write_bytes(site, patched.data(), patched.size(), true);

@@ -1,20 +1,14 @@
 // A library for the stand-in host to load and free: while it is loaded, build 110's call
 // site leads through its one lasting hook, which hands the host the callee's result moved
 // on by one byte, so that the host can tell the hook ran.
+#include "host/HostGame.h"
 #include "injector/hooking"
 
 namespace {
 
-constexpr HostAddress CallSite110() {
-    for (const Host::Build& build : Host::Builds) {
-        if (build.version == 110) return build.callSite;
-    }
-    return 0;
-}
-
 // During static initialisation, as the plug-in itself does it.
 [[maybe_unused]] const bool hooked =
-    (injector::install_lasting_hook<CallSite110()>(
+    (injector::install_lasting_hook<Host::BuildOf(110)->callSite>(
          [](injector::HookContinuation next) { return static_cast<void*>(static_cast<char*>(next()) + 1); }),
      true);
 
