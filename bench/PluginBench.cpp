@@ -17,15 +17,7 @@
 #include "bench/Timing.h"
 #include "standin/StandInHost.h"
 
-namespace {
-
-std::filesystem::path HostFolder() {
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    return std::filesystem::path(path).parent_path();
-}
-
-}  // namespace
+using StandInHost::HostFolder;
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::atoi(argv[1]) : 200;

@@ -42,11 +42,7 @@ namespace Expect = PickupExpectations;
 
 constexpr HostVersion Build = 110;
 
-fs::path HostFolder() {
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    return fs::path(path).parent_path();
-}
+using StandInHost::HostFolder;
 
 // With no file in "plugins" or "scripts", the plug-in settles on this one at load.
 fs::path SettingsPath() { return HostFolder() / "Glimmerward.ini"; }

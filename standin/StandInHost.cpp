@@ -95,6 +95,13 @@ std::uint32_t ProtectionAt(HostAddress address) {
     return info.Protect;
 }
 
+std::filesystem::path HostFolder() {
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (length == 0 || length == MAX_PATH) Fail("cannot tell the path of the running executable");
+    return std::filesystem::path(path, path + length).parent_path();
+}
+
 bool CoversHost() { return HostImage::Covers(CodeBegin, DataEnd - CodeBegin); }
 
 std::uint32_t FloatBitsAt(HostAddress address) {

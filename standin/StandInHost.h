@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
 
 #include "host/HostGame.h"
 
@@ -70,6 +71,9 @@ std::uint32_t ProtectionAt(HostAddress address);
 
 // Whether this image's host section covers the code and data ranges at its real base.
 bool CoversHost();
+
+// The folder of the running executable, the host's: its plug-in and settings lie there.
+std::filesystem::path HostFolder();
 
 // The host's pickup data where it actually lies.
 using ColorTableBytes = std::array<std::uint8_t, Host::Pickup::ColorTableSize>;

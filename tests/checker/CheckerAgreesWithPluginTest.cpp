@@ -25,11 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path HostFolder() {
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    return fs::path(path).parent_path();
-}
+using StandInHost::HostFolder;
 
 struct CheckerRun {
     int status;

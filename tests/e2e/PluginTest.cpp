@@ -24,11 +24,7 @@ namespace fs = std::filesystem;
 namespace Expect = PickupExpectations;
 using SiteBytes = std::array<std::uint8_t, 5>;
 
-fs::path HostFolder() {
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    return fs::path(path).parent_path();
-}
+using StandInHost::HostFolder;
 
 std::uint32_t Bits(float value) { return std::bit_cast<std::uint32_t>(value); }
 

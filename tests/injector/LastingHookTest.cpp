@@ -18,11 +18,7 @@ using StandInHost::CallSiteBytes;
 using StandInHost::RunCallSite;
 
 // Built beside this program.
-std::filesystem::path LibraryPath() {
-    char self[MAX_PATH];
-    GetModuleFileNameA(nullptr, self, MAX_PATH);
-    return std::filesystem::path(self).parent_path() / "lasting_hook.dll";
-}
+std::filesystem::path LibraryPath() { return StandInHost::HostFolder() / "lasting_hook.dll"; }
 
 HMODULE ModuleHolding(const void* address) {
     MEMORY_BASIC_INFORMATION info{};

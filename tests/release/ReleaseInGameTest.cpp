@@ -25,11 +25,7 @@ namespace {
 namespace fs = std::filesystem;
 namespace Expect = PickupExpectations;
 
-fs::path GameFolder() {
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    return fs::path(path).parent_path();
-}
+using StandInHost::HostFolder;
 
 const fs::path Dll = fs::path("scripts") / "Glimmerward.dll";
 
@@ -38,7 +34,7 @@ using ReleaseInGame = StandInHostTest;
 TEST_F(ReleaseInGame, ThePlugInFindsTheCopiedSettingsFileAndItHoldsAll59Settings) {
     char settingsPath[SettingsPathSize];
     LocateSettingsFile(settingsPath);
-    EXPECT_EQ((GameFolder() / "Glimmerward.ini").string(), settingsPath);
+    EXPECT_EQ((HostFolder() / "Glimmerward.ini").string(), settingsPath);
 
     const SettingsMap settings = ReadSettingsFile(settingsPath);
     EXPECT_EQ(15u + 44u, settings.size());
@@ -52,7 +48,7 @@ TEST_F(ReleaseInGame, EveryValueThePlugInWritesIsItsDefaultBitForBitOnEveryBuild
         HostImage::FillData(0xCC);
         const auto original = StandInHost::CallSiteBytes(build.version);
 
-        const HMODULE plugin = LoadLibraryA((GameFolder() / Dll).string().c_str());
+        const HMODULE plugin = LoadLibraryA((HostFolder() / Dll).string().c_str());
         ASSERT_NE(nullptr, plugin) << "error " << GetLastError();
         EXPECT_NE(original, StandInHost::CallSiteBytes(build.version)) << "the call site is not hooked";
         const int callsBefore = StandInHost::CalleeCalls();
@@ -79,7 +75,7 @@ std::string VersionString(const std::string& info, const char* name) {
 }
 
 TEST_F(ReleaseInGame, TheDllShowsTheReleaseVersionInItsProperties) {
-    const std::string dll = (GameFolder() / Dll).string();
+    const std::string dll = (HostFolder() / Dll).string();
     DWORD ignored = 0;
     std::string info(GetFileVersionInfoSizeA(dll.c_str(), &ignored), '\0');
     ASSERT_FALSE(info.empty()) << "no version resource in " << dll;
