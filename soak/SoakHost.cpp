@@ -32,8 +32,8 @@
 #include "src/settings/PickupSettings.h"
 #include "src/settings/SettingsFile.h"
 #include "standin/HostImage.h"
+#include "standin/PickupExpectations.h"
 #include "standin/StandInHost.h"
-#include "tests/support/PickupExpectations.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 
 #include "host/HostGame.h"
 #include "standin/HostImage.h"
+#include "standin/PickupExpectations.h"
 #include "tests/standin/StandInFixture.h"
-#include "tests/support/PickupExpectations.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 #include "src/settings/PickupSettings.h"
 #include "src/settings/SettingsFile.h"
 #include "standin/HostImage.h"
+#include "standin/PickupExpectations.h"
 #include "tests/standin/StandInFixture.h"
-#include "tests/support/PickupExpectations.h"
 
 namespace {
 

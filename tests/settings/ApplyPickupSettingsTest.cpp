@@ -10,7 +10,7 @@
 
 #include "injector/memory.h"
 #include "standin/HostImage.h"
-#include "tests/support/PickupExpectations.h"
+#include "standin/PickupExpectations.h"
 #include "tests/support/TempFolder.h"
 
 namespace {

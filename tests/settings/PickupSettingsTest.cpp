@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "tests/support/PickupExpectations.h"
+#include "standin/PickupExpectations.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include "plugin/HostVersion.h"
 #include "src/settings/ApplyPickupSettings.h"
 #include "standin/HostImage.h"
+#include "standin/PickupExpectations.h"
 #include "tests/standin/StandInFixture.h"
-#include "tests/support/PickupExpectations.h"
 #include "tests/support/TempFolder.h"
 
 namespace {
