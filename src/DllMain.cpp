@@ -49,6 +49,8 @@ private:
 // exception frame registry's, the one-time initialisation of statics') and never closes.
 // Left open, each load and unload of the library would leave them in the host. The loader
 // runs start-up and unload one library at a time, so the record needs no lock.
+// Eight slots are more than the runtime's few, with room to spare; a semaphore that finds
+// no free slot is simply not recorded and stays open, as it would without this record.
 std::array<HANDLE, 8> runtimeSemaphores{};
 CreateSemaphoreFunction createSemaphore;
 CloseHandleFunction closeHandle;
