@@ -63,36 +63,35 @@ struct PendingNote {
 // while the piece is still at hand, and only for the pieces that are shown.
 class PieceAnalysis {
 public:
-    PieceAnalysis(const SettingsPiece& piece, const std::vector<FinalSetting>& finalSettings)
-        : p(piece), finals(finalSettings) {}
+    PieceAnalysis(const SettingsPiece& piece, const std::vector<FinalSetting>& finals) : piece_(piece), finals_(finals) {}
 
     std::vector<PendingNote> run();
 
 private:
-    void add(Finding kind, std::function<std::string()> text) { notes.push_back({kind, std::move(text)}); }
+    void add(Finding kind, std::function<std::string()> text) { notes_.push_back({kind, std::move(text)}); }
     void entry();
     void floatValue();
     void colorValue(const FinalSetting& setting);
     void afterNumber(std::string_view rest, std::string_view readAs);
 
-    const SettingsPiece& p;
-    const std::vector<FinalSetting>& finals;
-    std::vector<PendingNote> notes;
+    const SettingsPiece& piece_;
+    const std::vector<FinalSetting>& finals_;
+    std::vector<PendingNote> notes_;
 };
 
 std::vector<PendingNote> PieceAnalysis::run() {
-    const bool firstPiece = p.line == 1 && p.piece == 1;
-    const bool bom = firstPiece && p.text.starts_with(Utf8Bom);
-    switch (p.kind) {
+    const bool firstPiece = piece_.line == 1 && piece_.piece == 1;
+    const bool bom = firstPiece && piece_.text.starts_with(Utf8Bom);
+    switch (piece_.kind) {
         case PieceKind::Blank: add(Finding::Blank, [] { return "blank"; }); break;
         case PieceKind::Comment: add(Finding::Comment, [] { return "comment"; }); break;
         case PieceKind::NoEquals: {
             add(Finding::Ignored, [] { return "ignored: no \"=\" in it"; });
-            std::string_view word = p.text.substr(bom ? Utf8Bom.size() : 0);
+            std::string_view word = piece_.text.substr(bom ? Utf8Bom.size() : 0);
             while (!word.empty() && IsBlank(word.front())) word.remove_prefix(1);
             const std::size_t wordEnd = std::min(word.find_first_of(" \t:"), word.size());
             const std::string_view key = word.substr(0, wordEnd);
-            if (p.piece == 1 && FindPickupSetting(key)) {
+            if (piece_.piece == 1 && FindPickupSetting(key)) {
                 add(Finding::MissingEquals, [key] {
                     return "it starts with the key " + std::string(key) +
                            ", but without \"=\" the plug-in skips it: write key = value";
@@ -105,43 +104,43 @@ std::vector<PendingNote> PieceAnalysis::run() {
     if (bom) {
         add(Finding::ByteOrderMark, [this] {
             std::string text = "the file starts with a byte-order mark (EF BB BF), which the plug-in reads as part of this line";
-            if (p.kind == PieceKind::Entry) {
-                text += ": the key is " + Quoted(p.key) + ", not " + Quoted(p.key.substr(Utf8Bom.size()));
-            } else if (p.kind != PieceKind::Comment) {
+            if (piece_.kind == PieceKind::Entry) {
+                text += ": the key is " + Quoted(piece_.key) + ", not " + Quoted(piece_.key.substr(Utf8Bom.size()));
+            } else if (piece_.kind != PieceKind::Comment) {
                 text += ", so it is no comment";
             }
             return text + ". Save the file without a byte-order mark (as ANSI, or UTF-8 without BOM)";
         });
     }
-    if (p.end == PieceEnd::Limit) {
+    if (piece_.end == PieceEnd::Limit) {
         add(Finding::CutAt255, [this] {
-            return "line " + std::to_string(p.line) +
+            return "line " + std::to_string(piece_.line) +
                    " is longer than 255 bytes: the plug-in reads its first 255 bytes as this piece and the rest as "
                    "further lines of their own. Shorten the line";
         });
     }
-    if (p.end == PieceEnd::Nul) {
+    if (piece_.end == PieceEnd::Nul) {
         add(Finding::NulByte, [] {
             return "a NUL byte (0x00) ends this line for the plug-in: what follows it on the line is not read. "
                    "Save the file as plain text";
         });
     }
-    return notes;
+    return notes_;
 }
 
 void PieceAnalysis::entry() {
-    const auto known = FindPickupSetting(p.key);
+    const auto known = FindPickupSetting(piece_.key);
     if (!known) {
         add(Finding::UnknownKey, [this] {
-            if (p.key.starts_with(Utf8Bom) && FindPickupSetting(p.key.substr(Utf8Bom.size()))) {
-                return "unknown key " + Quoted(p.key) + ": a byte-order mark is glued to it";
+            if (piece_.key.starts_with(Utf8Bom) && FindPickupSetting(piece_.key.substr(Utf8Bom.size()))) {
+                return "unknown key " + Quoted(piece_.key) + ": a byte-order mark is glued to it";
             }
-            return "unknown key " + Quoted(p.key) + ": the plug-in looks it up nowhere. " + KeyHint(p.key);
+            return "unknown key " + Quoted(piece_.key) + ": the plug-in looks it up nowhere. " + KeyHint(piece_.key);
         });
         return;
     }
-    const FinalSetting& setting = finals[*known];
-    if (setting.line != p.line || setting.piece != p.piece) {
+    const FinalSetting& setting = finals_[*known];
+    if (setting.line != piece_.line || setting.piece != piece_.piece) {
         add(Finding::Replaced, [&setting] {
             return "replaced by " + LineAndPiece(setting.line, setting.piece) + ", which sets " + setting.key +
                    " again: the last one in the file wins";
@@ -157,23 +156,23 @@ void PieceAnalysis::entry() {
 }
 
 void PieceAnalysis::floatValue() {
-    const auto number = ScanFloatPrefix(p.value);
+    const auto number = ScanFloatPrefix(piece_.value);
     if (number.end == 0) {
         add(Finding::NotANumber, [this] {
-            return (p.value.empty() ? std::string("the value is empty") : Quoted(p.value) + " is not a number") +
+            return (piece_.value.empty() ? std::string("the value is empty") : Quoted(piece_.value) + " is not a number") +
                    ", so the plug-in writes 0, not the default. Write a number, or delete the line to get the default";
         });
         return;
     }
-    afterNumber(p.value.substr(number.end), p.value.substr(0, number.end));
+    afterNumber(piece_.value.substr(number.end), piece_.value.substr(0, number.end));
 }
 
 void PieceAnalysis::colorValue(const FinalSetting& setting) {
-    const PickupColorScan scan = ScanPickupColorFields(p.value);
+    const PickupColorScan scan = ScanPickupColorFields(piece_.value);
     static constexpr const char* FieldNames[] = {"channel 0", "channel 1", "channel 2", "channel 3", "the float"};
     if (scan.fields == 0) {
         add(Finding::NotANumber, [this] {
-            return (p.value.empty() ? std::string("the value is empty") : Quoted(p.value) + " does not start with a number") +
+            return (piece_.value.empty() ? std::string("the value is empty") : Quoted(piece_.value) + " does not start with a number") +
                    ", so the plug-in writes channels 0 0 0 0 and float 1, not the entry's default. Write four whole "
                    "numbers and a number, or delete the line to get the default";
         });
@@ -189,7 +188,7 @@ void PieceAnalysis::colorValue(const FinalSetting& setting) {
             });
         }
     }
-    std::string_view rest = p.value.substr(scan.end);
+    std::string_view rest = piece_.value.substr(scan.end);
     if (scan.fields < 5) {
         add(Finding::StopsEarly, [fields = scan.fields, rest] {
             std::string text = "the plug-in reads only " + std::to_string(fields) + " of the 5 numbers: ";
@@ -205,7 +204,7 @@ void PieceAnalysis::colorValue(const FinalSetting& setting) {
         });
         return;
     }
-    afterNumber(rest, p.value.substr(0, scan.end));
+    afterNumber(rest, piece_.value.substr(0, scan.end));
 }
 
 void PieceAnalysis::afterNumber(std::string_view rest, std::string_view readAs) {
