@@ -14,6 +14,7 @@
 #endif
 
 #include "checker/Text.h"
+#include "src/settings/NumberScan.h"
 #include "src/settings/LocateSettingsFile.h"
 
 namespace fs = std::filesystem;
@@ -94,6 +95,33 @@ SettingsSearch SearchSettingsFile(const std::string& gameFolder) {
     search.tooLong = fitting == 0;
     search.chosen = search.found.empty() ? JoinPath(gameFolder, SettingsFileName) : search.found.front();
     return search;
+}
+
+bool IsNearSettingsFileName(std::string_view name) {
+    std::string bare;  // lower case, without blanks
+    for (const char c : name) {
+        if (c != ' ' && c != '\t') bare += AsciiLower(c);
+    }
+    const std::string settings = AsciiLowered(SettingsFileName);  // "glimmerward.ini"
+    const std::string stem = settings.substr(0, settings.rfind('.'));
+    if (bare == settings) return bare.size() != name.size();  // blanks in the name; else it is the file itself
+    for (const std::string_view extension : {".txt", ".ini", ".text"}) {
+        if (bare == settings + std::string(extension) || bare == stem + std::string(extension)) return true;
+    }
+    return bare == stem;
+}
+
+std::vector<std::string> NearSettingsFiles(const std::string& gameFolder) {
+    std::vector<std::string> similar;
+    for (const std::string_view subfolder : SettingsFolders) {
+        const std::string folder = subfolder.empty() ? gameFolder : FindPath(gameFolder, "", subfolder);
+        if (folder.empty() || KindOf(folder) != PathKind::Folder) continue;
+        for (const std::string& name : NamesIn(folder)) {
+            const std::string path = JoinPath(folder, name);
+            if (IsNearSettingsFileName(name) && KindOf(path) == PathKind::File) similar.push_back(path);
+        }
+    }
+    return similar;
 }
 
 std::string FindReleaseSettingsFile(const std::string& gameFolder) {

@@ -29,6 +29,15 @@ struct SettingsSearch {
 
 SettingsSearch SearchSettingsFile(const std::string& gameFolder);
 
+// Whether a file's name looks like the settings file's saved under another name, as an editor
+// or a hidden extension leaves it: "Glimmerward.ini.txt", "Glimmerward .ini",
+// "Glimmerward.ini.ini", "Glimmerward.txt". The settings file's own name in any case, the
+// release's file and backups ("Glimmerward.ini.bak") are not.
+bool IsNearSettingsFileName(std::string_view name);
+
+// The files in the plug-in's three folders whose names are near the settings file's.
+std::vector<std::string> NearSettingsFiles(const std::string& gameFolder);
+
 // The first "Glimmerward-defaults.ini" in the plug-in's folders, or empty.
 std::string FindReleaseSettingsFile(const std::string& gameFolder);
 

@@ -1,13 +1,15 @@
 // glimmerward-check: explains what the plug-in will make of a game's settings file.
 //
-//   glimmerward-check [GAME_FOLDER | SETTINGS_FILE] [--html PAGE] [--no-wait]
+//   glimmerward-check [GAME_FOLDER | SETTINGS_FILE] [--all] [--html PAGE] [--no-wait]
 //
 // Without a folder or file it checks the folder it lies in (or the game folder above it,
 // when it lies in the plug-in's "plugins" or "scripts" folder).
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "checker/ExecutableBuild.h"
 #include "checker/GameFolder.h"
@@ -18,36 +20,60 @@
 namespace {
 
 constexpr std::string_view Usage =
-    "usage: glimmerward-check [GAME_FOLDER | SETTINGS_FILE] [--html PAGE] [--no-wait]\n"
+    "usage: glimmerward-check [GAME_FOLDER | SETTINGS_FILE] [--all] [--html PAGE] [--no-wait]\n"
     "  GAME_FOLDER    the folder of the game's executable (default: the folder this checker lies in)\n"
     "  SETTINGS_FILE  a settings file to check on its own\n"
+    "  --all          also show every line's verdict and the values of all 59 settings\n"
     "  --html PAGE    also write the report as a web page to PAGE\n"
-    "  --no-wait      do not wait for Enter at the end\n";
+    "  --no-wait      do not wait for Enter at the end\n"
+    "  --version      show the checker's version\n"
+    "exit status: 0 nothing looks wrong, 1 warnings, 2 no settings file could be read,\n"
+    "  3 a usage error, 4 an output (such as the page) could not be written\n";
 
-void DescribeBuilds(const std::string& folder, Report& report) {
+// Exit statuses besides those of the report.
+constexpr int UsageError = 3;
+constexpr int OutputNotWritten = 4;
+
+int Refuse(const std::string& problem) {
+    std::fprintf(stderr, "glimmerward-check: %s\n%s", problem.c_str(), Usage.data());
+    return UsageError;
+}
+
+// The game's build, from the executables in the folder; whether any is a game at all.
+bool DescribeBuilds(const std::string& folder, Report& report) {
     const auto executables = ExecutablesIn(folder);
     if (executables.empty()) {
-        report.remarks.push_back({true, "there is no .exe file in " + folder +
-                                            ": is this the game's folder? Give the folder of the game's executable"});
+        report.remarks.push_back({true, "there is no game here: " + folder + " holds no .exe file. Put " +
+                                            "glimmerward-check.exe beside the game's executable and start it there"});
+        return false;
     }
+    std::vector<Remark> others;
+    bool supported = false;
     for (const std::string& executable : executables) {
         const ExecutableBuild build = ProbeExecutable(executable);
         if (!build.readable) {
-            report.remarks.push_back({false, executable + ": not the game (" + build.problem + ")"});
+            others.push_back({false, executable + ": not the game (" + build.problem + ")"});
         } else if (build.version == Host::UnknownVersion) {
-            report.remarks.push_back({false, executable + ": not a supported build of the game; loaded into it, the "
-                                                          "plug-in changes nothing"});
+            others.push_back({false, executable + ": not a build of the game that the plug-in supports"});
         } else {
+            supported = true;
             report.remarks.push_back({false, executable + ": build " + std::to_string(build.version) +
                                                  " of the game, which the plug-in supports"});
         }
     }
+    if (!supported) {
+        report.remarks.push_back({true, "no supported build of the game is in " + folder +
+                                            ": loaded into any other program, the plug-in changes nothing. The "
+                                            "plug-in supports builds 100, 110 and 120"});
+        report.remarks.insert(report.remarks.end(), others.begin(), others.end());
+    }
+    return true;
 }
 
 // The settings file the plug-in would read in the game folder, after the first-run copy.
-std::string SearchGameFolder(const std::string& folder, Report& report) {
+std::string SearchGameFolder(const std::string& folder, bool isGameFolder, Report& report) {
     SettingsSearch search = SearchSettingsFile(folder);
-    if (search.found.empty()) {
+    if (search.found.empty() && isGameFolder) {
         if (const std::string release = FindReleaseSettingsFile(folder); !release.empty()) {
             const std::string target = JoinPath(ParentFolder(release), SettingsFileName);
             const std::string failed = CopyToNewFile(release, target);
@@ -56,8 +82,10 @@ std::string SearchGameFolder(const std::string& folder, Report& report) {
                                                      ", the file the plug-in reads; edit that one"});
                 search = SearchSettingsFile(folder);
             } else {
-                report.remarks.push_back({true, "no Glimmerward.ini yet, and the copy of " + release + " failed: " +
-                                                    failed + ". Copy it to " + target + " by hand"});
+                report.remarks.push_back({true, "no Glimmerward.ini yet, and the checker could not make one: " + failed +
+                                                    ". If the game lies in a protected folder such as Program Files, "
+                                                    "start the checker as administrator, or copy " + release + " to " +
+                                                    target + " yourself"});
             }
         }
     }
@@ -75,6 +103,11 @@ std::string SearchGameFolder(const std::string& folder, Report& report) {
             report.remarks.push_back({true, search.found[i] + " is never read: " + search.chosen +
                                                 " comes first and shadows it. Edit the first, or delete one"});
         }
+    }
+    for (const std::string& similar : NearSettingsFiles(folder)) {
+        report.remarks.push_back({true, similar + " is probably a settings file saved under another name: the plug-in "
+                                            "reads only a file named exactly " + std::string(SettingsFileName) +
+                                            ". Rename it (turn on file name extensions in Explorer to see its whole name)"});
     }
     return search.chosen;
 }
@@ -115,15 +148,28 @@ int main(int argc, char** argv) {
     std::string target;
     std::string page;
     bool wait = true;
+    ReportDetail detail = ReportDetail::Summary;
     for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (arg == "--html" && i + 1 < argc) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(Usage.data(), stdout);
+            return 0;
+        } else if (arg == "--version") {
+            std::printf("glimmerward-check %s\n", GLIMMERWARD_VERSION);
+            return 0;
+        } else if (arg == "--html") {
+            if (i + 1 >= argc || std::string_view(argv[i + 1]).starts_with("--")) {
+                return Refuse("--html needs the name of the page to write, as in --html report.html");
+            }
             page = argv[++i];
+        } else if (arg == "--all") {
+            detail = ReportDetail::All;
         } else if (arg == "--no-wait") {
             wait = false;
-        } else if (arg == "--help" || arg == "-h" || (!arg.empty() && arg[0] == '-' && arg != "-") || !target.empty()) {
-            std::fputs(Usage.data(), arg == "--help" || arg == "-h" ? stdout : stderr);
-            return arg == "--help" || arg == "-h" ? 0 : 2;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return Refuse("unknown option " + arg);
+        } else if (!target.empty()) {
+            return Refuse("give one game folder or settings file, not both " + target + " and " + arg);
         } else {
             target = arg;
         }
@@ -149,8 +195,8 @@ int main(int argc, char** argv) {
 
     if (gameFolder) {
         report.subject = "Game folder: " + target;
-        DescribeBuilds(target, report);
-        settingsPath = SearchGameFolder(target, report);
+        const bool hasGame = DescribeBuilds(target, report);
+        settingsPath = SearchGameFolder(target, hasGame, report);
     } else {
         report.subject = "Settings file: " + target;
         settingsPath = target;
@@ -161,18 +207,19 @@ int main(int argc, char** argv) {
         report.check.finals = DefaultFinals();
     }
 
-    const std::string text = TextReport(report);
+    const std::string text = TextReport(report, detail);
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
     int status = ExitStatus(report);
     if (!page.empty()) {
         std::FILE* out = std::fopen(page.c_str(), "wb");
-        const std::string html = HtmlReport(report);
-        const bool written = out && std::fwrite(html.data(), 1, html.size(), out) == html.size();
-        if (out && std::fclose(out) != 0) status = 2;
+        const std::string html = HtmlReport(report, detail);
+        bool written = out && std::fwrite(html.data(), 1, html.size(), out) == html.size();
+        if (out && std::fclose(out) != 0) written = false;
         if (!written) {
-            std::fprintf(stderr, "cannot write the page %s: give a path in a folder you may write to.\n", page.c_str());
-            status = 2;
+            std::fprintf(stderr, "glimmerward-check: cannot write the page %s: give a path in a folder you may write to.\n",
+                         page.c_str());
+            status = OutputNotWritten;
         }
     }
     if (wait && OwnsConsole()) {

@@ -1,5 +1,7 @@
 // The checker's report: what it found out about the game folder and the settings file,
-// as text for the console and as one self-contained web page.
+// as text for the console and as one self-contained web page. Both lead with a summary
+// (the game, the file used, the problems, how much comes from the file), then the settings
+// that differ from their defaults; every line's verdict and all 59 values follow on request.
 #pragma once
 
 #include <string>
@@ -14,13 +16,18 @@ struct Remark {
 
 struct Report {
     std::string subject;           // "Game folder: ..." or "Settings file: ..."
-    std::vector<Remark> remarks;   // the search, the builds, the first-run copy
+    std::vector<Remark> remarks;   // the game's build, then the file search and the first-run copy
     bool read = false;             // whether a settings file was read
     SettingsCheck check;           // its verdicts; only the final values when none was read
+};
+
+enum class ReportDetail {
+    Summary,  // fits a console window
+    All,      // also every line's verdict and the values of all 59 settings
 };
 
 // 0 when nothing looks wrong, 1 with warnings, 2 when no settings file could be read.
 int ExitStatus(const Report& report);
 
-std::string TextReport(const Report& report);
-std::string HtmlReport(const Report& report);
+std::string TextReport(const Report& report, ReportDetail detail);
+std::string HtmlReport(const Report& report, ReportDetail detail);

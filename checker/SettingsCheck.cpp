@@ -1,6 +1,7 @@
 #include "checker/SettingsCheck.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -47,6 +48,18 @@ std::size_t Distance(std::string_view a, std::string_view b) {
     return row[b.size()];
 }
 
+// The colour entry's five fields, in the words of the release's settings file.
+constexpr const char* ColorFields[] = {"channel0", "channel1", "channel2", "channel3", "number"};
+
+// Fields first to last - 1: "channel0", "channel0 and channel1", "channel0, channel1 and channel2".
+std::string FieldList(int first, int last) {
+    if (last - first == 1) return ColorFields[first];
+    if (last - first == 2) return std::string(ColorFields[first]) + " and " + ColorFields[first + 1];
+    std::string text;
+    for (int i = first; i < last; ++i) text += std::string(i == first ? "" : i == last - 1 ? " and " : ", ") + ColorFields[i];
+    return text;
+}
+
 std::string ValueText(const FinalSetting& setting) {
     const std::string number = RoundTripText(setting.value) + " (" + BitsText(setting.value) + ")";
     return setting.color ? "bytes " + ChannelText(setting.channels) + ", float " + number : number;
@@ -63,7 +76,10 @@ struct PendingNote {
 // while the piece is still at hand, and only for the pieces that are shown.
 class PieceAnalysis {
 public:
-    PieceAnalysis(const SettingsPiece& piece, const std::vector<FinalSetting>& finals) : piece_(piece), finals_(finals) {}
+    // `cutBefore`: the piece goes on a line that the plug-in cut at 255 bytes, and it is the
+    // first piece after the cut that holds more than blanks.
+    PieceAnalysis(const SettingsPiece& piece, const std::vector<FinalSetting>& finals, bool cutBefore)
+        : piece_(piece), finals_(finals), cutBefore_(cutBefore) {}
 
     std::vector<PendingNote> run();
 
@@ -73,16 +89,24 @@ private:
     void floatValue();
     void colorValue(const FinalSetting& setting);
     void afterNumber(std::string_view rest, std::string_view readAs);
+    void writtenNumber(std::string_view readAs, float written);
 
     const SettingsPiece& piece_;
     const std::vector<FinalSetting>& finals_;
+    bool cutBefore_;
     std::vector<PendingNote> notes_;
 };
 
 std::vector<PendingNote> PieceAnalysis::run() {
     const bool firstPiece = piece_.line == 1 && piece_.piece == 1;
     const bool bom = firstPiece && piece_.text.starts_with(Utf8Bom);
-    switch (piece_.kind) {
+    // Behind a byte-order mark, a comment or blank line reads as an entry of an unknown key or
+    // as text without "=": either way nothing is lost, so it counts as what it was meant to be.
+    std::string_view afterBom = piece_.text.substr(bom ? Utf8Bom.size() : 0);
+    while (!afterBom.empty() && IsBlank(afterBom.front())) afterBom.remove_prefix(1);
+    const bool bomHarmless = bom && (afterBom.empty() || afterBom.front() == '#' || afterBom.front() == ';');
+    const PieceKind kind = bomHarmless ? (afterBom.empty() ? PieceKind::Blank : PieceKind::Comment) : piece_.kind;
+    switch (kind) {
         case PieceKind::Blank: add(Finding::Blank, [] { return "blank"; }); break;
         case PieceKind::Comment: add(Finding::Comment, [] { return "comment"; }); break;
         case PieceKind::NoEquals: {
@@ -101,22 +125,25 @@ std::vector<PendingNote> PieceAnalysis::run() {
         }
         case PieceKind::Entry: entry(); break;
     }
-    if (bom) {
+    if (bomHarmless) {
+        add(Finding::HarmlessByteOrderMark, [] {
+            return "the file starts with a byte-order mark (EF BB BF); here it stands before a comment or a blank "
+                   "line, so nothing is lost";
+        });
+    } else if (bom) {
         add(Finding::ByteOrderMark, [this] {
             std::string text = "the file starts with a byte-order mark (EF BB BF), which the plug-in reads as part of this line";
             if (piece_.kind == PieceKind::Entry) {
                 text += ": the key is " + Quoted(piece_.key) + ", not " + Quoted(piece_.key.substr(Utf8Bom.size()));
-            } else if (piece_.kind != PieceKind::Comment) {
-                text += ", so it is no comment";
             }
             return text + ". Save the file without a byte-order mark (as ANSI, or UTF-8 without BOM)";
         });
     }
-    if (piece_.end == PieceEnd::Limit) {
+    if (cutBefore_) {
         add(Finding::CutAt255, [this] {
             return "line " + std::to_string(piece_.line) +
-                   " is longer than 255 bytes: the plug-in reads its first 255 bytes as this piece and the rest as "
-                   "further lines of their own. Shorten the line";
+                   " is longer than 255 bytes: the plug-in reads its first 255 bytes as one line, and from here on "
+                   "the rest as further lines of their own. Shorten the line";
         });
     }
     if (piece_.end == PieceEnd::Nul) {
@@ -164,17 +191,18 @@ void PieceAnalysis::floatValue() {
         });
         return;
     }
-    afterNumber(piece_.value.substr(number.end), piece_.value.substr(0, number.end));
+    const std::string_view readAs = piece_.value.substr(0, number.end);
+    afterNumber(piece_.value.substr(number.end), readAs);
+    writtenNumber(readAs, finals_[*FindPickupSetting(piece_.key)].value);
 }
 
 void PieceAnalysis::colorValue(const FinalSetting& setting) {
     const PickupColorScan scan = ScanPickupColorFields(piece_.value);
-    static constexpr const char* FieldNames[] = {"channel 0", "channel 1", "channel 2", "channel 3", "the float"};
     if (scan.fields == 0) {
         add(Finding::NotANumber, [this] {
             return (piece_.value.empty() ? std::string("the value is empty") : Quoted(piece_.value) + " does not start with a number") +
-                   ", so the plug-in writes channels 0 0 0 0 and float 1, not the entry's default. Write four whole "
-                   "numbers and a number, or delete the line to get the default";
+                   ", so the plug-in writes 0 to channel0, channel1, channel2 and channel3 and 1.0 to number, not this "
+                   "entry's default. Write channel0 channel1 channel2 channel3 number, or delete the line to get the default";
         });
         return;
     }
@@ -183,28 +211,45 @@ void PieceAnalysis::colorValue(const FinalSetting& setting) {
         if (number < 0 || number > 255) {
             const std::uint8_t taken = setting.channels[static_cast<std::size_t>(i)];
             add(Finding::ChannelWraps, [i, number, taken] {
-                return std::string(FieldNames[i]) + " is " + std::to_string(number) +
+                return std::string(ColorFields[i]) + " is " + std::to_string(number) +
                        ", which the plug-in takes modulo 256: " + std::to_string(taken) + ". Write 0 to 255";
             });
         }
     }
-    std::string_view rest = piece_.value.substr(scan.end);
+    const std::string_view rest = piece_.value.substr(scan.end);
     if (scan.fields < 5) {
-        add(Finding::StopsEarly, [fields = scan.fields, rest] {
-            std::string text = "the plug-in reads only " + std::to_string(fields) + " of the 5 numbers: ";
-            for (int i = fields; i < 5; ++i) text += std::string(i > fields ? ", " : "") + FieldNames[i];
-            text += std::string(fields == 4 ? " keeps its preset" : " keep their presets") +
-                    " (channels 0, float 1), not the entry's default";
+        const PickupColorEntry preset = ScanPickupColor("");
+        const PickupColorEntry entryDefault = DefaultPickupColor(static_cast<int>(*FindPickupSetting(piece_.key) - FloatSettingCount));
+        add(Finding::StopsEarly, [fields = scan.fields, rest, preset, entryDefault] {
+            std::string text = "the plug-in reads only " + FieldList(0, fields) + " (" + std::to_string(fields) +
+                               " of the 5 fields); ";
+            for (int i = fields; i < 5; ++i) {
+                const bool last = i == 4;
+                const std::string given = last ? RoundTripText(preset.value) : std::to_string(preset.channels[std::size_t(i)]);
+                const std::string usual = last ? RoundTripText(entryDefault.value)
+                                               : std::to_string(entryDefault.channels[std::size_t(i)]);
+                text += std::string(i == fields ? "" : last ? " and " : ", ") + ColorFields[i] + " gets " + given +
+                        (given == usual ? "" : " (its default is " + usual + ")");
+            }
             std::string_view after = rest;
             while (!after.empty() && IsCSpace(after.front())) after.remove_prefix(1);
-            if (after.empty()) return text + ". Write all five: four channels and a number";
-            if (after.front() == ',') return text + ". It stops at a comma: separate the numbers with blanks, not commas";
+            if (after.empty()) return text + ". Write all five: channel0 channel1 channel2 channel3 number";
+            if (after.front() == ',') return text + ". It stops at a comma: separate the fields with blanks, not commas";
+            if (fields < 4 && (after.front() == 'x' || after.front() == 'X' || after.front() == '#')) {
+                return text + ". It stops at " + Quoted(after) +
+                       ": channels are whole numbers in decimal, from 0 to 255, not hexadecimal";
+            }
             return text + ". It stops at " + Quoted(after) + ": " +
-                   (fields < 4 ? "a channel must be a whole number" : "the last field must be a number");
+                   (fields < 4 ? "a channel must be a whole number" : "number must be a number");
         });
         return;
     }
     afterNumber(rest, piece_.value.substr(0, scan.end));
+    std::size_t numberStart = 0;
+    for (int i = 0; i < 4; ++i) numberStart = ScanIntField(piece_.value, numberStart)->end;
+    std::string_view number = piece_.value.substr(numberStart, scan.end - numberStart);
+    while (!number.empty() && IsCSpace(number.front())) number.remove_prefix(1);
+    writtenNumber(number, setting.value);
 }
 
 void PieceAnalysis::afterNumber(std::string_view rest, std::string_view readAs) {
@@ -217,6 +262,13 @@ void PieceAnalysis::afterNumber(std::string_view rest, std::string_view readAs) 
         });
         return;
     }
+    if (rest.front() == '%') {
+        add(Finding::TextAfterNumber, [rest, readAs] {
+            return "the plug-in reads " + Quoted(readAs) + " and ignores " + Quoted(rest) + ": the value is " +
+                   std::string(readAs) + " itself, not a share of the default. Write the number you want";
+        });
+        return;
+    }
     add(Finding::TextAfterNumber, [rest, readAs] {
         std::string text = "the plug-in reads " + Quoted(readAs) + " and ignores the text after it, " + Quoted(rest);
         if (rest.front() == '#' || rest.front() == ';') {
@@ -225,6 +277,43 @@ void PieceAnalysis::afterNumber(std::string_view rest, std::string_view readAs) 
         }
         return text;
     });
+}
+
+// What the number `readAs` became as the plug-in writes it, where that will surprise.
+void PieceAnalysis::writtenNumber(std::string_view readAs, float written) {
+    std::string_view digits = readAs;
+    while (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) digits.remove_prefix(1);
+    const bool hexadecimal = digits.size() > 1 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X');
+    if (std::isnan(written) || std::isinf(written)) {
+        const bool spelled = std::none_of(readAs.begin(), readAs.end(), [](char c) { return c >= '0' && c <= '9'; });
+        add(Finding::NotFinite, [readAs, written, spelled] {
+            const std::string what = std::isnan(written) ? "NaN (\"not a number\")"
+                                     : written > 0       ? "infinity"
+                                                         : "minus infinity";
+            return (spelled ? Quoted(readAs) + " is " + what + ", and the plug-in writes it as such"
+                            : Quoted(readAs) + " is too large for the game's numbers (about 3.4e38 at most), so the "
+                                               "plug-in writes " + what) +
+                   ". The game may misbehave with it. Write an ordinary number";
+        });
+        return;
+    }
+    const std::string_view mantissa = digits.substr(0, digits.find_first_of(hexadecimal ? "pP" : "eE"));
+    const bool notZero = std::any_of(mantissa.begin() + (hexadecimal ? 2 : 0), mantissa.end(), [hexadecimal](char c) {
+        return (c >= '1' && c <= '9') || (hexadecimal && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')));
+    });
+    if (notZero && (written == 0 || std::fpclassify(written) == FP_SUBNORMAL)) {
+        add(Finding::TooSmall, [readAs, written] {
+            return Quoted(readAs) + " is too small for the game's numbers (about 1.2e-38 at least), so the plug-in writes " +
+                   (written == 0 ? std::string("0") : RoundTripText(written) + ", which the game may take as 0") +
+                   ". Write 0, or a larger number";
+        });
+    }
+    if (hexadecimal) {
+        add(Finding::Hexadecimal, [readAs, written] {
+            return Quoted(readAs) + " is a hexadecimal number: the plug-in reads it as " + RoundTripText(written) +
+                   ". Write the number in decimal if you did not mean hexadecimal";
+        });
+    }
 }
 
 // The kind a piece is counted under: its first warning, else what it is.
@@ -326,6 +415,10 @@ std::string_view FindingLabel(Finding kind) {
         case Finding::ByteOrderMark: return "byte-order mark";
         case Finding::MissingEquals: return "missing \"=\"";
         case Finding::NotText: return "not a text file";
+        case Finding::HarmlessByteOrderMark: return "byte-order mark, harmless";
+        case Finding::NotFinite: return "infinity or NaN";
+        case Finding::TooSmall: return "too small";
+        case Finding::Hexadecimal: return "hexadecimal";
     }
     return "?";
 }
@@ -365,13 +458,21 @@ SettingsCheck CheckSettings(const std::function<SettingsSource()>& open) {
     check.finals = FinalsOf(ReadPickupSettings(open()));
 
     // Then a verdict for every piece; the kinds that repeat too often keep their first few.
-    constexpr std::size_t KindCount = static_cast<std::size_t>(Finding::NotText) + 1;
+    constexpr std::size_t KindCount = FindingCount;
     std::array<std::uint64_t, KindCount> counts{};
     std::array<std::uint64_t, KindCount> lastLines{};
     WatchedSource watched(open());
+    std::uint64_t cutLine = 0;  // the last line cut at 255 bytes with more than blanks after the cut
     ReadSettingsPieces(std::ref(watched), [&](const SettingsPiece& piece) {
-        PieceAnalysis analysis(piece, check.finals);  // lives while its notes' wording may be formed
-        const std::vector<PendingNote> pending = analysis.run();
+        const bool cutBefore = piece.piece > 1 && piece.kind != PieceKind::Blank && cutLine != piece.line;
+        if (cutBefore) cutLine = piece.line;
+        PieceAnalysis analysis(piece, check.finals, cutBefore);  // lives while its notes' wording may be formed
+        std::vector<PendingNote> pending = analysis.run();
+        // A file in UTF-16 gets one verdict, on the whole file: a NUL follows every character,
+        // so no piece of it holds an entry that the plug-in could take.
+        if (watched.utf16) {
+            pending = {{Finding::Ignored, [] { return "ignored: the file is saved as UTF-16, of which the plug-in reads nothing"; }}};
+        }
         for (const PendingNote& note : pending) check.warnings += IsWarning(note.kind) ? 1 : 0;
         const auto kind = static_cast<std::size_t>(SummaryKind(pending));
         lastLines[kind] = piece.line;

@@ -19,6 +19,7 @@ enum class Finding : std::uint8_t {
     Comment,
     Ignored,  // no "="
     Sets,
+    HarmlessByteOrderMark,  // before a comment or blank line, where nothing is lost
     // Warnings.
     Replaced,
     UnknownKey,
@@ -33,7 +34,11 @@ enum class Finding : std::uint8_t {
     ByteOrderMark,
     MissingEquals,
     NotText,
+    NotFinite,    // infinity or NaN
+    TooSmall,     // a number other than 0 that becomes 0 or a denormal
+    Hexadecimal,  // read as a hexadecimal number
 };
+inline constexpr std::size_t FindingCount = static_cast<std::size_t>(Finding::Hexadecimal) + 1;
 
 // A short name of the finding, as the report shows it: "decimal comma".
 std::string_view FindingLabel(Finding kind);

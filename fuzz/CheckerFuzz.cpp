@@ -30,8 +30,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Report report;
     report.read = true;
     report.check = CheckSettingsText(text);
-    const std::string shown = TextReport(report);
-    HtmlReport(report);
+    const std::string shown = TextReport(report, ReportDetail::All);
+    TextReport(report, ReportDetail::Summary);
+    HtmlReport(report, ReportDetail::All);
+    HtmlReport(report, ReportDetail::Summary);
     Check(report.check.finals.size() == 59, "not every value in the final table");
 
     // The text's map, looked up key by key as the plug-in's documented way: the values the

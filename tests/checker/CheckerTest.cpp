@@ -3,8 +3,10 @@
 // settings file search and first-run copy.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -12,11 +14,16 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
+
 #include "checker/ExecutableBuild.h"
 #include "checker/FloatText.h"
 #include "checker/GameFolder.h"
 #include "checker/SettingsCheck.h"
 #include "src/settings/NumberScan.h"
+#include "tests/support/FakeExecutable.h"
 #include "tests/support/TempFolder.h"
 
 namespace {
@@ -79,12 +86,71 @@ TEST(CheckSettings, GivesEachPieceTheVerdictOfWhatThePluginMakesOfIt) {
         {"PickupSize = 2\n\x1A", {"1:sets,"}},  // a Ctrl-Z that hides nothing
         {std::string("PickupSize = 2\0x\n", 17), {"1:sets,NUL byte,"}},
         {"PickupSize 2\n", {"1:ignored,missing \"=\","}},
-        {std::string(255, ' ') + "PickupSize=4\n", {"1:blank,line over 255 bytes,", "1.2:sets,"}},
+        {std::string(255, ' ') + "PickupSize=4\n", {"1:blank,", "1.2:sets,line over 255 bytes,"}},
+        {"PickupSize = 4" + std::string(300, ' ') + "\n", {"1:sets,", "1.2:blank,"}},  // only blanks cut
+        {"\xEF\xBB\xBF# PickupSize = 3\r\nTextAlpha = 7\n", {"1:comment,byte-order mark, harmless,", "2:sets,"}},
+        {"\xEF\xBB\xBF\n", {"1:blank,byte-order mark, harmless,"}},
+        // Values that the plug-in writes other than the player will expect.
+        {"PickupSize = 1e40\nTurnSpeed = -nan\nTextAlpha = infinity\nTextMoveY = 0x1p200\n",
+         {"1:sets,infinity or NaN,", "2:sets,infinity or NaN,", "3:sets,infinity or NaN,", "4:sets,infinity or NaN,"}},
+        {"PickupColor_1 = 1 2 3 4 1e40\nPickupColor_2 = 1 2 3 4 nan\n", {"1:sets,infinity or NaN,", "2:sets,infinity or NaN,"}},
+        {"EffectDistance = 1e-50\nEffectStrength = 1e-40\nSize2DFX = 0.0e-50\nTextAlpha = 1.2e-38\n",
+         {"1:sets,too small,", "2:sets,too small,", "3:sets,", "4:sets,"}},
+        {"PickupColor_3 = 1 2 3 4 1e-45\n", {"1:sets,too small,"}},
+        {"PickupSize = 0x10\nPickupColor_5 = 0xFF0000\n", {"1:sets,hexadecimal,", "2:sets,stops early,"}},
+        {"PickupSize = 150%\n", {"1:sets,text after the number,"}},
     };
     for (const Case& c : cases) {
         const SettingsCheck check = CheckSettingsText(c.text);
         EXPECT_EQ(c.kinds, Kinds(check)) << c.text;
     }
+}
+
+// The words of one warning of a one-line text.
+std::string WarningText(const std::string& text) {
+    const SettingsCheck check = CheckSettingsText(text);
+    for (const PieceVerdict& piece : check.pieces) {
+        for (const Note& note : piece.notes) {
+            if (IsWarning(note.kind)) return note.text;
+        }
+    }
+    return {};
+}
+
+TEST(CheckSettings, SaysPlainlyWhatTheSurprisingValuesGive) {
+    struct Case {
+        std::string text;
+        std::vector<std::string> says;
+    };
+    const Case cases[] = {
+        {"PickupColor_6 = 255 0 0\n",
+         {"reads only channel0, channel1 and channel2 (3 of the 5 fields); channel3 gets 0 and number gets 1.",
+          "Write all five"}},
+        // Entry 7's default is 97 194 247 0 1: channel1 and channel2 lose theirs, number keeps its own.
+        {"PickupColor_7 = 255\n",
+         {"channel1 gets 0 (its default is 194), channel2 gets 0 (its default is 247), channel3 gets 0 and number gets 1."}},
+        {"PickupColor_5 = 255 0 0 0\n", {"number gets 1.", "(4 of the 5 fields)"}},
+        {"PickupColor_5 = 0xFF0000\n", {"It stops at \"xFF0000\"", "decimal, from 0 to 255, not hexadecimal"}},
+        {"PickupSize = 150%\n", {"the value is 150 itself, not a share of the default"}},
+        {"PickupSize = 0x10\n", {"\"0x10\" is a hexadecimal number: the plug-in reads it as 16"}},
+        {"PickupSize = 1e40\n", {"writes infinity", "The game may misbehave"}},
+        {"TurnSpeed = -nan\n", {"NaN", "The game may misbehave"}},
+        {"EffectDistance = 1e-50\n", {"so the plug-in writes 0."}},
+    };
+    for (const Case& c : cases) {
+        const std::string said = WarningText(c.text);
+        for (const std::string& words : c.says) EXPECT_NE(std::string::npos, said.find(words)) << c.text << said;
+    }
+}
+
+TEST(CheckSettings, AFileInUtf16GetsOneVerdictOnTheWholeFile) {
+    constexpr char bytes[] = "\xFF\xFEP\0i\0c\0k\0=\0\x33\0\r\0\n\0T\0=\0\x31\0\r\0\n\0";
+    const std::string utf16(bytes, sizeof bytes - 1);
+    const SettingsCheck check = CheckSettingsText(utf16);
+    EXPECT_EQ(1u, check.warnings);
+    ASSERT_EQ(1u, check.fileNotes.size());
+    EXPECT_EQ(Finding::NotText, check.fileNotes.front().kind);
+    EXPECT_NE(std::string::npos, check.fileNotes.front().text.find("Save it as ANSI or UTF-8"));
 }
 
 TEST(CheckSettings, TheFinalTableSaysWhereEachValueCameFrom) {
@@ -130,28 +196,6 @@ TEST(KeyHint, NamesTheNearestKnownKeyAndWhyItDiffers) {
     for (const auto& [key, hint] : cases) EXPECT_EQ(hint, KeyHint(key)) << key;
 }
 
-// A 32-bit executable with one section mapping [rva, rva + raw) from the file, plus `extra`
-// zero-filled bytes the file does not hold.
-std::string Executable(std::uint32_t sectionRva, const std::string& raw, std::uint32_t extra = 0, std::uint16_t magic = 0x10B) {
-    std::string file(0x200, '\0');
-    auto put16 = [&](std::size_t at, std::uint16_t v) { file[at] = char(v); file[at + 1] = char(v >> 8); };
-    auto put32 = [&](std::size_t at, std::uint32_t v) { put16(at, std::uint16_t(v)); put16(at + 2, std::uint16_t(v >> 16)); };
-    put16(0, 0x5A4D);
-    put32(0x3C, 0x40);
-    put32(0x40, 0x00004550);
-    put16(0x44, 0x14C);  // i386
-    put16(0x46, 1);      // one section
-    put16(0x54, 0xE0);   // optional header size
-    put16(0x58, magic);
-    const std::size_t section = 0x58 + 0xE0;
-    std::memcpy(&file[section], ".text", 5);
-    put32(section + 8, std::uint32_t(raw.size()) + extra);
-    put32(section + 12, sectionRva);
-    put32(section + 16, std::uint32_t(raw.size()));
-    put32(section + 20, 0x200);
-    return file + raw;
-}
-
 TEST(ProbeExecutable, TellsTheBuildFromTheSignatureWhereTheFileMapsEachProbe) {
     const std::string signature("\x55\x89\xE5\x53", 4);
     const std::string other("\x55\x89\xE5\x52", 4);
@@ -179,6 +223,26 @@ TEST(ProbeExecutable, TellsTheBuildFromTheSignatureWhereTheFileMapsEachProbe) {
         EXPECT_EQ(cases[i].readable, build.readable) << i;
         EXPECT_EQ(cases[i].version, build.version) << i;
     }
+}
+
+TEST(NearSettingsFiles, FindsTheSettingsFileSavedUnderAnotherNameInThePluginsFolders) {
+    const std::pair<const char*, bool> names[] = {
+        {"Glimmerward.ini.txt", true}, {"Glimmerward .ini", true}, {"Glimmerward.ini.ini", true},
+        {"glimmerward.txt", true},     {" Glimmerward.ini", true}, {"GLIMMERWARD.INI.TXT", true},
+        {"Glimmerward.ini", false},    {"glimmerward.INI", false}, {"Glimmerward.ini.bak", false},
+        {"Glimmerward-defaults.ini", false}, {"Glimmerward.dll", false}, {"Other.ini", false},
+    };
+    for (const auto& [name, expected] : names) EXPECT_EQ(expected, IsNearSettingsFileName(name)) << name;
+
+    TempFolder game;
+    game.write("Glimmerward.ini.txt", "PickupSize = 5\n");
+    game.write("plugins/Glimmerward .ini", "PickupSize = 5\n");
+    game.write("scripts/Glimmerward.ini.bak", "");
+    game.write("other/Glimmerward.ini.txt", "");  // not one of the plug-in's folders
+    const auto similar = NearSettingsFiles(game.path().string());
+    ASSERT_EQ(2u, similar.size());
+    EXPECT_NE(std::string::npos, similar[0].find("Glimmerward .ini"));
+    EXPECT_NE(std::string::npos, similar[1].find("Glimmerward.ini.txt"));
 }
 
 TEST(SearchSettingsFile, FindsTheFileAsThePluginDoesWhateverTheCaseOfItsNamesAndListsTheShadowedOnes) {
@@ -216,5 +280,139 @@ TEST(FirstRunCopy, CopiesTheReleaseFileOnlyToANewFile) {
     std::ifstream kept(target, std::ios::binary);
     EXPECT_EQ("PickupSize = 7\n", std::string(std::istreambuf_iterator<char>(kept), {}));
 }
+
+#ifndef _WIN32
+// The real checker program, run on real folders; natively, where its output comes through a
+// pipe plainly (the Windows program is compared with this one report for report).
+struct CheckerRun {
+    int status;
+    std::string output;
+};
+
+CheckerRun RunChecker(const std::vector<std::string>& arguments) {
+    std::string command = "'" GLIMMERWARD_CHECKER "'";
+    for (const std::string& argument : arguments) command += " '" + argument + "'";
+    std::FILE* pipe = popen((command + " --no-wait 2>&1").c_str(), "r");
+    CheckerRun run{-1, {}};
+    if (!pipe) return run;
+    char buffer[4096];
+    while (const std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) run.output.append(buffer, got);
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+std::size_t Lines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
+
+std::string ReleaseFile() {
+    std::ifstream in(GLIMMERWARD_RELEASE_INI, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(CheckerProgram, TheReleaseFilesReportFitsAConsoleWindowAndFindsNothingWrong) {
+    TempFolder game;
+    game.write("game.exe", SupportedGame(110));
+    game.write("Glimmerward.ini", ReleaseFile());
+    const CheckerRun run = RunChecker({game.path().string()});
+    EXPECT_EQ(0, run.status) << run.output;
+    EXPECT_LE(Lines(run.output), 40u) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("game.exe: build 110 of the game, which the plug-in supports")) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("From the file: all 59 settings.")) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("Every setting has its default value.")) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("Nothing looks wrong.")) << run.output;
+    EXPECT_EQ(std::string::npos, run.output.find("What the plug-in writes into the game:")) << run.output;
+}
+
+TEST(CheckerProgram, FiveKindsOfMistakeComeFirstWithTheirLinesAndStillFitAConsoleWindow) {
+    TempFolder game;
+    game.write("game.exe", SupportedGame(120));
+    game.write("Glimmerward.ini", ReleaseFile() +
+                                      "pickupsize = 2\r\n"            // case
+                                      "TurnSpeed = 0,005\r\n"          // decimal comma
+                                      "TextAlpha = 200 # brighter\r\n"  // a comment after the value
+                                      "PickupColor_05 = 1 2 3 4 1\r\n"   // a leading zero
+                                      "EfectStrength = 2\r\n");         // a typo
+    const CheckerRun run = RunChecker({game.path().string()});
+    EXPECT_EQ(1, run.status) << run.output;
+    EXPECT_LE(Lines(run.output), 40u) << run.output;
+    const std::size_t problems = run.output.find("Problems in the settings file:");
+    const std::size_t differing = run.output.find("Settings that differ from their defaults:");
+    ASSERT_NE(std::string::npos, problems) << run.output;
+    ASSERT_NE(std::string::npos, differing) << run.output;
+    EXPECT_LT(problems, differing);
+    const std::size_t last = Lines(ReleaseFile());
+    for (std::size_t line = last + 1; line <= last + 5; ++line) {
+        const std::size_t at = run.output.find("line " + std::to_string(line) + ":", problems);
+        EXPECT_LT(at, differing) << "line " << line << " is not among the problems:\n" << run.output;
+    }
+    for (const char* words : {"Keys are case-sensitive", "decimal comma", "starts no comment", "no leading zeros",
+                              "Did you mean EffectStrength?"}) {
+        EXPECT_NE(std::string::npos, run.output.find(words)) << words;
+    }
+
+    const CheckerRun all = RunChecker({game.path().string(), "--all"});
+    EXPECT_EQ(1, all.status);
+    EXPECT_NE(std::string::npos, all.output.find("Line by line, what the plug-in makes of the file:"));
+    EXPECT_NE(std::string::npos, all.output.find("What the plug-in writes into the game:"));
+}
+
+TEST(CheckerProgram, AFolderWithoutTheGameGetsAWarningAndNoFirstRunCopy) {
+    TempFolder unpacked;  // where the zip was unpacked, say
+    unpacked.write("Glimmerward-defaults.ini", ReleaseFile());
+    const CheckerRun none = RunChecker({unpacked.path().string()});
+    EXPECT_EQ(2, none.status) << none.output;
+    EXPECT_NE(std::string::npos, none.output.find("warning: there is no game here")) << none.output;
+    EXPECT_NE(std::string::npos, none.output.find("beside the game's executable")) << none.output;
+    EXPECT_EQ(PathKind::Missing, KindOf((unpacked.path() / "Glimmerward.ini").string()));
+
+    TempFolder other;  // a program that is no supported build of the game
+    other.write("other.exe", Executable(0x266000, std::string(0x1BF0, '\xCC') + "\x55\x89\xE5\x52"));
+    other.write("Glimmerward.ini", "PickupSize = 2\n");
+    const CheckerRun unsupported = RunChecker({other.path().string()});
+    EXPECT_EQ(1, unsupported.status) << unsupported.output;
+    EXPECT_NE(std::string::npos, unsupported.output.find("warning: no supported build of the game")) << unsupported.output;
+}
+
+TEST(CheckerProgram, ASettingsFileUnderANearNameIsPointedOut) {
+    TempFolder game;
+    game.write("game.exe", SupportedGame(100));
+    game.write("Glimmerward.ini.txt", "PickupSize = 2\n");
+    const CheckerRun run = RunChecker({game.path().string()});
+    EXPECT_EQ(2, run.status) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("Glimmerward.ini.txt is probably a settings file saved under another name"))
+        << run.output;
+}
+
+TEST(CheckerProgram, AnswersEveryCommandLineWithItsOwnStatus) {
+    TempFolder game;
+    game.write("game.exe", SupportedGame(110));
+    const std::string settings = game.write("Glimmerward.ini", "PickupSize = 2\n").string();
+    const std::string folder = game.path().string();
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+        std::string says;
+    };
+    const Case cases[] = {
+        {{"--help"}, 0, "usage: glimmerward-check"},
+        {{"--version"}, 0, "glimmerward-check " GLIMMERWARD_VERSION},
+        {{folder}, 0, "Nothing looks wrong."},
+        {{settings, "--html", (game.path() / "page.html").string()}, 0, "Nothing looks wrong."},
+        {{(game.path() / "missing.ini").string()}, 2, "does not exist"},
+        {{"--bogus"}, 3, "unknown option --bogus"},
+        {{"--html"}, 3, "--html needs the name of the page"},
+        {{"--html", "--all"}, 3, "--html needs the name of the page"},
+        {{folder, settings}, 3, "give one game folder or settings file"},
+        {{settings, "--html", (game.path() / "no" / "such" / "page.html").string()}, 4, "cannot write the page"},
+    };
+    for (const Case& c : cases) {
+        const CheckerRun run = RunChecker(c.arguments);
+        EXPECT_EQ(c.status, run.status) << c.arguments.front() << "\n" << run.output;
+        EXPECT_NE(std::string::npos, run.output.find(c.says)) << run.output;
+    }
+    std::ifstream page(game.path() / "page.html");
+    EXPECT_TRUE(page.good());
+}
+#endif
 
 }  // namespace
