@@ -413,6 +413,30 @@ TEST(CheckerProgram, AnswersEveryCommandLineWithItsOwnStatus) {
     std::ifstream page(game.path() / "page.html");
     EXPECT_TRUE(page.good());
 }
+
+TEST(CheckerProgram, ThePageLeadsWithTheSummaryAndTheSwatchesOfWhatDiffers) {
+    TempFolder game;
+    game.write("game.exe", SupportedGame(110));
+    game.write("Glimmerward.ini", "PickupColor_5 = 255 0 0 0 1\nPickupSize = 1,5\n");
+    const auto page = game.path() / "page.html";
+    const auto read = [&page] {
+        std::ifstream in(page, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    ASSERT_EQ(1, RunChecker({game.path().string(), "--html", page.string()}).status);
+    const std::string summary = read();
+    const std::size_t problems = summary.find("Problems in the settings file");
+    const std::size_t swatch = summary.find("<span class=\"sw\" style=\"background:rgb(255,0,0)\">");
+    ASSERT_NE(std::string::npos, problems);
+    ASSERT_NE(std::string::npos, swatch);
+    EXPECT_LT(problems, swatch);
+    EXPECT_EQ(std::string::npos, summary.find("Line by line"));
+
+    ASSERT_EQ(1, RunChecker({game.path().string(), "--all", "--html", page.string()}).status);
+    const std::string all = read();
+    EXPECT_LT(all.find("<span class=\"sw\""), all.find("Line by line"));
+    EXPECT_NE(std::string::npos, all.find("What the plug-in writes into the game"));
+}
 #endif
 
 }  // namespace
