@@ -145,7 +145,7 @@ TEST_F(CheckerAgreesWithPlugin, OnEveryTrickyFileTheFinalTableIsWhatTheHostGetsA
         {"long-lines.ini", 1, {"line over 255 bytes", "unknown key", "infinity or NaN"}},
         {"nul-bytes.ini", 1, {"NUL byte"}},
         {"ctrl-z.ini", 1, {"after Ctrl-Z"}},
-        {"not-numbers.ini", 1, {"not a number", "text after the number", "infinity or NaN", "too small", "hexadecimal"}},
+        {"not-numbers.ini", 1, {"not a number", "text after the number", "infinity or NaN", "too small", "hexadecimal", "stops early"}},
         {"channels.ini", 1, {"channel out of 0-255", "too small"}},
         {"lone-cr.ini", 1, {"text after the number"}},
         {"utf16.ini", 1, {"not a text file"}},
