@@ -1,12 +1,14 @@
 // glimmerward-check: explains what the plug-in will make of a game's settings file.
 //
 //   glimmerward-check [GAME_FOLDER | SETTINGS_FILE] [--all] [--html PAGE] [--no-wait]
+//   glimmerward-check --set KEY=VALUE [--set ...] [--reset KEY ...] [--expect VERSION] [GAME_FOLDER | SETTINGS_FILE]
 //
 // Without a folder or file it checks the folder it lies in (or the game folder above it,
 // when it lies in the plug-in's "plugins" or "scripts" folder).
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +17,9 @@
 #include "checker/GameFolder.h"
 #include "checker/Report.h"
 #include "checker/Text.h"
+#include "edit/FileReplace.h"
+#include "edit/SettingsEdit.h"
+#include "edit/SettingsWriter.h"
 #include "src/settings/LocateSettingsFile.h"
 
 namespace {
@@ -27,8 +32,14 @@ constexpr std::string_view Usage =
     "  --html PAGE    also write the report as a web page to PAGE\n"
     "  --no-wait      do not wait for Enter at the end\n"
     "  --version      show the checker's version\n"
-    "exit status: 0 nothing looks wrong, 1 warnings, 2 no settings file could be read,\n"
-    "  3 a usage error, 4 an output (such as the page) could not be written\n";
+    "changing the settings file the plug-in uses (all changes of one command make one new version):\n"
+    "  --set KEY=VALUE   a float as a decimal number (PickupSize=1.5), a colour entry as its five\n"
+    "                    fields (\"PickupColor_5=255 0 0 0 1\") or #RRGGBB for channel0 to channel2\n"
+    "  --reset KEY       write the key's default into the line that sets it\n"
+    "  --expect VERSION  change nothing unless the file is still this version (the report shows it)\n"
+    "exit status: 0 nothing looks wrong, 1 warnings, 2 no settings file could be read (or made),\n"
+    "  3 a usage error (an unknown key or a bad value too), 4 an output (the page, or the settings\n"
+    "  file) could not be written, 5 the file is no longer the expected version\n";
 
 // Exit statuses besides those of the report.
 constexpr int UsageError = 3;
@@ -132,6 +143,10 @@ bool ReadSettings(const std::string& path, Report& report) {
         return false;
     }
     std::fclose(probe);
+    if (const FileRead file = ReadWholeFile(path, LargestSettingsFile); file.problem.empty()) {
+        report.remarks.push_back({false, "version of the settings file: " + SettingsVersion(file.bytes) +
+                                             " (give it to --expect to change only this version)"});
+    }
     report.check = CheckSettings([&path] {
         // Each pass opens the file afresh; closed when the last copy of the source goes.
         std::shared_ptr<std::FILE> file(std::fopen(path.c_str(), "rb"), [](std::FILE* f) { if (f) std::fclose(f); });
@@ -142,6 +157,30 @@ bool ReadSettings(const std::string& path, Report& report) {
     return true;
 }
 
+// Makes the changes and says what was done; 0 when written, else the status to end with.
+int Change(const std::string& path, const std::string& defaults, const SettingsWrite& write) {
+    const WriteOutcome outcome = WriteSettings(path, defaults, write);
+    for (const std::string& done : outcome.done) std::printf("%s\n", done.c_str());
+    for (const std::string& problem : outcome.problems) std::fprintf(stderr, "glimmerward-check: %s\n", problem.c_str());
+    if (outcome.status != WriteStatus::Written) {
+        std::fprintf(stderr, "glimmerward-check: nothing was changed\n");
+        return static_cast<int>(outcome.status);
+    }
+    std::printf("\n");
+    return 0;
+}
+
+// The file that --set changes in a game folder, and the defaults file to make it from when
+// there is none yet: where the first-run copy goes. Empty when none can be made.
+std::pair<std::string, std::string> FileToChange(const std::string& folder, bool hasGame) {
+    const SettingsSearch search = SearchSettingsFile(folder);
+    if (!search.found.empty()) return {search.chosen, {}};
+    if (search.tooLong || !hasGame) return {};
+    const std::string release = FindReleaseSettingsFile(folder);
+    if (release.empty()) return {};
+    return {JoinPath(ParentFolder(release), SettingsFileName), release};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -149,6 +188,7 @@ int main(int argc, char** argv) {
     std::string page;
     bool wait = true;
     ReportDetail detail = ReportDetail::Summary;
+    SettingsWrite write;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -162,6 +202,15 @@ int main(int argc, char** argv) {
                 return Refuse("--html needs the name of the page to write, as in --html report.html");
             }
             page = argv[++i];
+        } else if (arg == "--set" || arg == "--reset" || arg == "--expect") {
+            if (i + 1 >= argc || std::string_view(argv[i + 1]).starts_with("--")) {
+                return Refuse(arg + " needs a value, as in " +
+                              (arg == "--set" ? "--set PickupSize=1.5" : arg == "--reset" ? "--reset PickupSize" : "--expect 0123456789abcdef"));
+            }
+            const std::string value = argv[++i];
+            if (arg == "--set") write.sets.push_back(value);
+            if (arg == "--reset") write.resets.push_back(value);
+            if (arg == "--expect") write.expect = value;
         } else if (arg == "--all") {
             detail = ReportDetail::All;
         } else if (arg == "--no-wait") {
@@ -193,13 +242,29 @@ int main(int argc, char** argv) {
     }
     target = AbsolutePath(target);
 
+    const bool changing = !write.sets.empty() || !write.resets.empty();
+    if (!changing && !write.expect.empty()) return Refuse("--expect goes with --set or --reset");
     if (gameFolder) {
         report.subject = "Game folder: " + target;
         const bool hasGame = DescribeBuilds(target, report);
+        if (changing) {
+            const auto [path, defaults] = FileToChange(target, hasGame);
+            if (path.empty()) {
+                std::fprintf(stderr, "glimmerward-check: no settings file in %s, and none can be made there: %s\n",
+                             target.c_str(),
+                             hasGame ? "put Glimmerward-defaults.ini from the release beside the game's executable"
+                                     : "give the folder of the game's executable");
+                return 2;
+            }
+            if (const int status = Change(path, defaults, write); status != 0) return status;
+        }
         settingsPath = SearchGameFolder(target, hasGame, report);
     } else {
         report.subject = "Settings file: " + target;
         settingsPath = target;
+        if (changing) {
+            if (const int status = Change(settingsPath, {}, write); status != 0) return status;
+        }
     }
     report.read = !settingsPath.empty() && ReadSettings(settingsPath, report);
     if (!report.read) {

@@ -23,6 +23,7 @@
 #include "checker/GameFolder.h"
 #include "checker/SettingsCheck.h"
 #include "src/settings/NumberScan.h"
+#include "src/settings/PickupSettings.h"
 #include "tests/support/FakeExecutable.h"
 #include "tests/support/TempFolder.h"
 
@@ -412,6 +413,48 @@ TEST(CheckerProgram, AnswersEveryCommandLineWithItsOwnStatus) {
     }
     std::ifstream page(game.path() / "page.html");
     EXPECT_TRUE(page.good());
+}
+
+TEST(CheckerProgram, SetChangesTheFileThePluginUsesAndTwoAtOnceBothLand) {
+    TempFolder game;
+    game.write("game.exe", SupportedGame(110));
+    game.write("Glimmerward-defaults.ini", ReleaseFile());
+    const std::string folder = game.path().string();
+
+    // No file yet: made where the first-run copy goes, from the defaults, with the change.
+    const CheckerRun made = RunChecker({"--set", "PickupSize=3", folder});
+    EXPECT_EQ(0, made.status) << made.output;
+    const std::string path = (game.path() / "Glimmerward.ini").string();
+    EXPECT_EQ(3.0f, ReadPickupSettingsFile(path.c_str()).values.floats[6]);
+    EXPECT_NE(std::string::npos, made.output.find("set PickupSize = 3")) << made.output;
+
+    // Two command lines at once: both changes land, one after the other.
+    std::FILE* first = popen(("'" GLIMMERWARD_CHECKER "' --no-wait --set TurnSpeed=0.5 '" + folder + "' >/dev/null 2>&1").c_str(), "r");
+    std::FILE* second = popen(("'" GLIMMERWARD_CHECKER "' --no-wait --set 'PickupColor_3=#102030' '" + folder + "' >/dev/null 2>&1").c_str(), "r");
+    ASSERT_NE(nullptr, first);
+    ASSERT_NE(nullptr, second);
+    EXPECT_EQ(0, pclose(first));
+    EXPECT_EQ(0, pclose(second));
+    const PickupValues values = ReadPickupSettingsFile(path.c_str()).values;
+    EXPECT_EQ(3.0f, values.floats[6]);
+    EXPECT_EQ(0.5f, values.floats[7]);
+    EXPECT_EQ((std::array<std::uint8_t, 4>{0x10, 0x20, 0x30, 0}), values.colors[3].channels);
+
+    // The version the report shows guards a change; an older one is refused.
+    const CheckerRun report = RunChecker({folder});
+    const std::size_t at = report.output.find("version of the settings file: ");
+    ASSERT_NE(std::string::npos, at) << report.output;
+    const std::string version = report.output.substr(at + 30, 16);
+    EXPECT_EQ(5, RunChecker({"--set", "PickupSize=4", "--expect", "0000000000000000", folder}).status);
+    EXPECT_EQ(3.0f, ReadPickupSettingsFile(path.c_str()).values.floats[6]);
+    EXPECT_EQ(0, RunChecker({"--set", "PickupSize=4", "--expect", version, folder}).status);
+    EXPECT_EQ(4.0f, ReadPickupSettingsFile(path.c_str()).values.floats[6]);
+
+    EXPECT_EQ(3, RunChecker({"--set", "PickupSize=2,5", folder}).status);
+    EXPECT_EQ(3, RunChecker({"--set", "Volume=1", folder}).status);
+    EXPECT_EQ(3, RunChecker({"--set"}).status);
+    TempFolder empty;  // no game, no file: none can be made
+    EXPECT_EQ(2, RunChecker({"--set", "PickupSize=1", empty.path().string()}).status);
 }
 
 TEST(CheckerProgram, ThePageLeadsWithTheSummaryAndTheSwatchesOfWhatDiffers) {

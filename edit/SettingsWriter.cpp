@@ -1,0 +1,149 @@
+#include "edit/SettingsWriter.h"
+
+#include <algorithm>
+
+#include "edit/FileReplace.h"
+#include "edit/SettingsEdit.h"
+#include "edit/ValueText.h"
+#include "src/settings/PickupSettings.h"
+
+namespace {
+
+// Writers of the same file wait this long for their turn before they give up.
+constexpr double TurnSeconds = 10.0;
+
+// Whether the plug-in would read `bytes` as text at all; the reason when not.
+std::string NotText(const std::string& bytes) {
+    if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF")) {
+        return "it is saved as UTF-16 (\"Unicode\"), of which the plug-in reads nothing: save it as ANSI or UTF-8 "
+               "without BOM first";
+    }
+    const std::size_t looked = std::min<std::size_t>(bytes.size(), 65536);
+    std::size_t controls = 0;
+    for (std::size_t i = 0; i < looked; ++i) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != 0x1A) ++controls;
+    }
+    if (looked >= 16 && controls * 10 > looked) return "it is no text file";
+    return {};
+}
+
+// The text that `value` stands as in the file for setting `index`, or why it cannot.
+std::string ValueTextFor(std::size_t index, std::string_view value, const PickupValues& current, std::string& text) {
+    if (index < FloatSettingCount) {
+        const ValueParse<float> parsed = ParseFloatValue(value, SettingKind::Float);
+        if (!parsed.value) return parsed.problem;
+        text = ShortestDecimal(*parsed.value, SettingKind::Float);
+    } else {
+        const ValueParse<PickupColorEntry> parsed = ParseColorValue(value, current.colors[index - FloatSettingCount]);
+        if (!parsed.value) return parsed.problem;
+        text = ColorValueText(*parsed.value);
+    }
+    return {};
+}
+
+std::string DefaultText(std::size_t index) {
+    const PickupSetting& setting = PickupSettings[index];
+    if (setting.kind == SettingKind::Float) return ShortestDecimal(setting.defaultValue, SettingKind::Float);
+    return ColorValueText({setting.defaultChannels, setting.defaultValue});
+}
+
+WriteOutcome Refused(WriteOutcome outcome, WriteStatus status, std::string problem) {
+    outcome.status = status;
+    outcome.problems.push_back(std::move(problem));
+    return outcome;
+}
+
+}  // namespace
+
+WriteOutcome WriteSettings(const std::string& path, const std::string& defaults, const SettingsWrite& write) {
+    WriteOutcome outcome;
+    RemoveDeadTemporaries(path);
+    const WriterTurn turn(path, TurnSeconds);
+    if (!turn.locked()) {
+        return Refused(outcome, WriteStatus::NotWritten,
+                       "another run of the checker kept " + path + " busy for too long: try again");
+    }
+
+    FileRead file = ReadWholeFile(path, LargestSettingsFile);
+    if (file.folder || file.tooLarge) return Refused(outcome, WriteStatus::BadInput, file.problem);
+    if (!file.problem.empty()) return Refused(outcome, WriteStatus::NotWritten, file.problem);
+    outcome.version = SettingsVersion(file.bytes);
+    if (!file.exists) {
+        if (defaults.empty()) return Refused(outcome, WriteStatus::NoFile, "there is no settings file " + path);
+        if (!write.expect.empty()) {
+            return Refused(outcome, WriteStatus::NotExpectedVersion, path + " does not exist, so it is no version");
+        }
+        FileRead start = ReadWholeFile(defaults, LargestSettingsFile);
+        if (!start.exists || !start.problem.empty()) {
+            return Refused(outcome, WriteStatus::NoFile, "no settings file yet, and " + defaults + " cannot be read");
+        }
+        file.bytes = std::move(start.bytes);
+        outcome.done.push_back("made " + path + " from " + defaults);
+    }
+    if (const std::string notText = NotText(file.bytes); !notText.empty()) {
+        return Refused(outcome, WriteStatus::BadInput, path + " is not changed: " + notText);
+    }
+    if (!write.expect.empty() && write.expect != outcome.version) {
+        return Refused(outcome, WriteStatus::NotExpectedVersion,
+                       path + " is no longer version " + write.expect + " but " + outcome.version +
+                           ": it changed meanwhile. Check it again and give its new version");
+    }
+
+    const PickupReading current = ReadPickupSettings(TextSource(file.bytes));
+    std::vector<SettingChange> changes;
+    for (const std::string& set : write.sets) {
+        const std::size_t equals = set.find('=');
+        const std::string key = set.substr(0, equals);
+        const auto index = FindPickupSetting(key);
+        if (equals == std::string::npos || !index) {
+            outcome.problems.push_back(equals == std::string::npos ? "\"" + set + "\" is no KEY=VALUE"
+                                                                   : "unknown key \"" + key + "\"");
+            continue;
+        }
+        std::string text;
+        if (const std::string problem = ValueTextFor(*index, std::string_view(set).substr(equals + 1), current.values, text);
+            !problem.empty()) {
+            outcome.problems.push_back(key + ": " + problem);
+            continue;
+        }
+        changes.push_back({*index, text});
+    }
+    for (const std::string& key : write.resets) {
+        const auto index = FindPickupSetting(key);
+        if (!index) {
+            outcome.problems.push_back("unknown key \"" + key + "\"");
+        } else if (current.origins[*index].line != 0) {
+            changes.push_back({*index, DefaultText(*index)});  // a setting without a line has its default already
+        }
+    }
+    if (!outcome.problems.empty()) {
+        outcome.status = WriteStatus::BadInput;
+        return outcome;
+    }
+
+    const EditResult edited = EditSettingsText(file.bytes, changes);
+    if (!edited.problem.empty()) return Refused(outcome, WriteStatus::NotWritten, edited.problem);
+    if (file.exists && edited.text == file.bytes) {
+        outcome.done.push_back("nothing to change in " + path);
+        return outcome;
+    }
+    if (IsReadOnly(path)) {
+        return Refused(outcome, WriteStatus::NotWritten,
+                       path + " is read-only: clear \"Read-only\" in its Properties and try again");
+    }
+    if (file.exists) {
+        const ReplaceResult backup = ReplaceFileContents(path + ".bak", file.bytes);
+        outcome.retries += backup.retries;
+        if (!backup.replaced) return Refused(outcome, WriteStatus::NotWritten, backup.problem);
+        outcome.done.push_back("kept the version before as " + path + ".bak");
+    }
+    const ReplaceResult replaced = ReplaceFileContents(path, edited.text);
+    outcome.retries += replaced.retries;
+    if (!replaced.replaced) return Refused(outcome, WriteStatus::NotWritten, replaced.problem);
+    for (const SettingChange& change : changes) {
+        outcome.done.push_back("set " + std::string(PickupSettings[change.setting].key) + " = " + change.valueText);
+    }
+    outcome.version = SettingsVersion(edited.text);
+    return outcome;
+}

@@ -1,0 +1,37 @@
+// Changing settings in the settings file that the running game reads, safely: all the
+// changes of one call form one new version, written once; the file is never seen half
+// written, the version before is kept as a backup, and the program's own writers take turns.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// What one call asks for.
+struct SettingsWrite {
+    std::vector<std::string> sets;    // "KEY=VALUE"
+    std::vector<std::string> resets;  // "KEY": its default, written into its winning line
+    std::string expect;               // the version the file must still be; empty for any
+};
+
+enum class WriteStatus {
+    Written = 0,
+    NoFile = 2,              // no settings file, and none can be made
+    BadInput = 3,            // an unknown key, a bad value, a file that is no text
+    NotWritten = 4,          // read-only, locked, a protected folder
+    NotExpectedVersion = 5,  // the file changed since the version given
+};
+
+struct WriteOutcome {
+    WriteStatus status = WriteStatus::Written;
+    std::vector<std::string> done;      // what was done, in order, for the player
+    std::vector<std::string> problems;  // why nothing was written
+    std::string version;                // the file's version afterwards (as it was, when not written)
+    int retries = 0;                    // how often a replacement step was tried again
+};
+
+// The largest settings file the writer takes on.
+inline constexpr std::size_t LargestSettingsFile = 16u << 20;
+
+// Makes the changes in the file at `path`. When it does not exist yet it is made from
+// `defaults` (the release's file with every default); an empty `defaults` refuses instead.
+WriteOutcome WriteSettings(const std::string& path, const std::string& defaults, const SettingsWrite& write);
