@@ -232,6 +232,7 @@ TEST(NearSettingsFiles, FindsTheSettingsFileSavedUnderAnotherNameInThePluginsFol
         {"glimmerward.txt", true},     {" Glimmerward.ini", true}, {"GLIMMERWARD.INI.TXT", true},
         {"Glimmerward.ini", false},    {"glimmerward.INI", false}, {"Glimmerward.ini.bak", false},
         {"Glimmerward-defaults.ini", false}, {"Glimmerward.dll", false}, {"Other.ini", false},
+        {"Glimmerward.ini.~1234.tmp", false}, {"Glimmerward.ini.lock", false},  // the settings writer's own
     };
     for (const auto& [name, expected] : names) EXPECT_EQ(expected, IsNearSettingsFileName(name)) << name;
 
