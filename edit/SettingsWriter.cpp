@@ -59,6 +59,7 @@ WriteOutcome Refused(WriteOutcome outcome, WriteStatus status, std::string probl
 WriteOutcome WriteSettings(const std::string& path, const std::string& defaults, const SettingsWrite& write) {
     WriteOutcome outcome;
     RemoveDeadTemporaries(path);
+    RemoveDeadTemporaries(path + ".bak");  // a run stopped while it replaced the backup
     const WriterTurn turn(path, TurnSeconds);
     if (!turn.locked()) {
         return Refused(outcome, WriteStatus::NotWritten,

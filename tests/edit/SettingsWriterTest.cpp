@@ -118,6 +118,7 @@ TEST(WriteSettings, RemovesOnlyTheTemporaryFilesOfRunsThatAreGone) {
     TempFolder folder;
     const std::string path = folder.write("Glimmerward.ini", Before).string();
     folder.write("Glimmerward.ini.~999999999.tmp", "left by a run that was stopped");  // no such process
+    folder.write("Glimmerward.ini.bak.~999999999.tmp", "left while the backup was replaced");
     folder.write("Glimmerward.ini.~x.tmp", "not of this pattern");
     folder.write("Other.ini.~999999999.tmp", "not beside this file's name");
     ASSERT_EQ(WriteStatus::Written, WriteSettings(path, {}, {{"PickupSize=3"}, {}, {}}).status);
