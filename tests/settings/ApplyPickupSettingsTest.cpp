@@ -1,5 +1,7 @@
 #include "src/settings/ApplyPickupSettings.h"
 
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -66,6 +68,19 @@ TEST_F(ApplyPickupSettingsInHost, ReadsTheFileAfreshOnEveryRun) {
     EXPECT_EQ(0x3F99999Au, FloatBitsAt(Host::Pickup::Size));
     EXPECT_EQ(std::bit_cast<std::uint32_t>(0.02f), FloatBitsAt(Host::Pickup::TurnSpeed));
     EXPECT_EQ(Expect::DefaultColorTable(), ColorTableInHost());
+}
+
+// A program that renames a new version over the file still holds it for a moment afterwards
+// with a handle that may delete it; the file must be read all the same, not taken as absent.
+TEST_F(ApplyPickupSettingsInHost, ReadsTheFileWhileAWriterThatMayDeleteItHoldsIt) {
+    const auto file = folder.write("Glimmerward.ini", "PickupSize = 3\r\n");
+    const HANDLE writer = CreateFileA(file.string().c_str(), DELETE | SYNCHRONIZE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, writer) << "error " << GetLastError();
+    ApplyPickupSettings(file.string().c_str());
+    CloseHandle(writer);
+    EXPECT_EQ(std::bit_cast<std::uint32_t>(3.0f), FloatBitsAt(Host::Pickup::Size));
 }
 
 // The C runtime is shared with the host, which may set a locale with a decimal comma.
