@@ -144,7 +144,7 @@ ReplaceResult ReplaceFileContents(const std::string& path, const std::string& by
             return result;
         }
         ++result.retries;
-        Sleep(5);
+        Sleep(1);  // a reader lets go within moments: a longer wait only lengthens the slowest changes
     }
 #else
     if (std::rename(temporary.c_str(), path.c_str()) == 0) {
