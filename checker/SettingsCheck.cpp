@@ -48,15 +48,12 @@ std::size_t Distance(std::string_view a, std::string_view b) {
     return row[b.size()];
 }
 
-// The colour entry's five fields, in the words of the release's settings file.
-constexpr const char* ColorFields[] = {"channel0", "channel1", "channel2", "channel3", "number"};
-
 // Fields first to last - 1: "channel0", "channel0 and channel1", "channel0, channel1 and channel2".
 std::string FieldList(int first, int last) {
-    if (last - first == 1) return ColorFields[first];
-    if (last - first == 2) return std::string(ColorFields[first]) + " and " + ColorFields[first + 1];
     std::string text;
-    for (int i = first; i < last; ++i) text += std::string(i == first ? "" : i == last - 1 ? " and " : ", ") + ColorFields[i];
+    for (int i = first; i < last; ++i) {
+        text += std::string(i == first ? "" : i == last - 1 ? " and " : ", ") + std::string(ColorFieldNames[std::size_t(i)]);
+    }
     return text;
 }
 
@@ -211,7 +208,7 @@ void PieceAnalysis::colorValue(const FinalSetting& setting) {
         if (number < 0 || number > 255) {
             const std::uint8_t taken = setting.channels[static_cast<std::size_t>(i)];
             add(Finding::ChannelWraps, [i, number, taken] {
-                return std::string(ColorFields[i]) + " is " + std::to_string(number) +
+                return std::string(ColorFieldNames[std::size_t(i)]) + " is " + std::to_string(number) +
                        ", which the plug-in takes modulo 256: " + std::to_string(taken) + ". Write 0 to 255";
             });
         }
@@ -228,7 +225,8 @@ void PieceAnalysis::colorValue(const FinalSetting& setting) {
                 const std::string given = last ? RoundTripText(preset.value) : std::to_string(preset.channels[std::size_t(i)]);
                 const std::string usual = last ? RoundTripText(entryDefault.value)
                                                : std::to_string(entryDefault.channels[std::size_t(i)]);
-                text += std::string(i == fields ? "" : last ? " and " : ", ") + ColorFields[i] + " gets " + given +
+                text += std::string(i == fields ? "" : last ? " and " : ", ") + std::string(ColorFieldNames[std::size_t(i)]) +
+                        " gets " + given +
                         (given == usual ? "" : " (its default is " + usual + ")");
             }
             std::string_view after = rest;

@@ -1,11 +1,11 @@
 #include "edit/SettingsEdit.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <optional>
 
-#include "src/settings/NumberScan.h"
 #include "src/settings/PickupSettings.h"
 
 namespace {
@@ -81,25 +81,24 @@ void AppendLine(std::string& text, std::string_view key, std::string_view valueT
     text.insert(at, line);
 }
 
-// The value a setting's text gives, as the plug-in converts it.
-void Take(PickupValues& values, std::size_t setting, std::string_view valueText) {
-    if (setting < FloatSettingCount) {
-        values.floats[setting] = static_cast<float>(ConvertFloatPrefix(valueText));
-    } else {
-        values.colors[setting - FloatSettingCount] = ScanPickupColor(valueText);
-    }
-}
-
 }  // namespace
 
 EditResult EditSettingsText(std::string_view text, const std::vector<SettingChange>& changes) {
-    const PickupValues before = ReadPickupSettings(TextSource(text)).values;
-    PickupValues expected = before;
-    std::string edited(text);
+    const PickupReading before = ReadPickupSettings(TextSource(text));
+    // One edit per setting, the last asked for. A value replaced within its line and a line
+    // added at the end shift no line, so every origin read before the edits still holds.
+    std::array<const SettingChange*, PickupSettingCount> last{};
     for (const SettingChange& change : changes) {
         if (change.setting >= PickupSettings.size()) return {std::string(text), "no such setting"};
-        Take(expected, change.setting, change.valueText);
-        const SettingOrigin origin = ReadPickupSettings(TextSource(edited)).origins[change.setting];
+        last[change.setting] = &change;
+    }
+    PickupValues expected = before.values;
+    std::string edited(text);
+    for (std::size_t setting = 0; setting < last.size(); ++setting) {
+        if (!last[setting]) continue;
+        const SettingChange& change = *last[setting];
+        TakePickupValue(expected, setting, change.valueText);
+        const SettingOrigin origin = before.origins[setting];
         const auto line = origin.line != 0 && origin.piece == 1 ? LineAt(edited, origin.line) : std::nullopt;
         if (!line || !ReplaceInLine(edited, *line, change.valueText)) {
             AppendLine(edited, PickupSettings[change.setting].key, change.valueText);

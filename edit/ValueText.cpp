@@ -96,8 +96,6 @@ constexpr std::string_view ColorAdvice =
     "write four whole numbers from 0 to 255 (channel0 to channel3) and a number, separated by spaces, such as "
     "255 128 0 0 1.0; or # and six hexadecimal digits for channel0 to channel2, such as #FF8000";
 
-constexpr std::array<std::string_view, 4> ChannelNames{"channel0", "channel1", "channel2", "channel3"};
-
 // A channel: decimal digits only, 0 to 255.
 std::optional<std::uint8_t> ParseChannel(std::string_view field) {
     if (field.empty()) return std::nullopt;
@@ -209,7 +207,7 @@ ValueParse<PickupColorEntry> ParseColorValue(std::string_view text, const Pickup
         const auto channel = ParseChannel(fields[i]);
         if (!channel) {
             if (fields[i].find(',') != std::string_view::npos) return refuseCommas();
-            return Refuse<PickupColorEntry>(std::string(ChannelNames[i]) + " is " + std::string(fields[i]) +
+            return Refuse<PickupColorEntry>(std::string(ColorFieldNames[i]) + " is " + std::string(fields[i]) +
                                             ", but a channel is a whole number from 0 to 255: " +
                                             std::string(ColorAdvice) + ".");
         }

@@ -17,11 +17,7 @@ void Take(PickupReading& reading, const SettingsPiece& piece) {
     const auto index = FindPickupSetting(piece.key);
     if (!index) return;
     reading.origins[*index] = {piece.line, piece.piece};
-    if (*index < FloatSettingCount) {
-        reading.values.floats[*index] = static_cast<float>(ConvertFloatPrefix(piece.value));
-    } else {
-        reading.values.colors[*index - FloatSettingCount] = ScanPickupColor(piece.value);
-    }
+    TakePickupValue(reading.values, *index, piece.value);
 }
 
 std::function<void(const SettingsPiece&)> TakeEntriesInto(PickupReading& reading) {
@@ -48,6 +44,14 @@ std::optional<std::size_t> FindPickupSetting(std::string_view key) {
                                     [key](const PickupSetting& setting) { return SameBytes(key, setting.key); });
     if (named == FloatSettings.end()) return std::nullopt;
     return static_cast<std::size_t>(named - FloatSettings.begin());
+}
+
+void TakePickupValue(PickupValues& values, std::size_t setting, std::string_view valueText) {
+    if (setting < FloatSettingCount) {
+        values.floats[setting] = static_cast<float>(ConvertFloatPrefix(valueText));
+    } else {
+        values.colors[setting - FloatSettingCount] = ScanPickupColor(valueText);
+    }
 }
 
 PickupColorEntry DefaultPickupColor(int n) {

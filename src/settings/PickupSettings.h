@@ -136,6 +136,9 @@ static_assert(ColorSettings[0].key == "PickupColor_0" && ColorSettings[43].key =
 static_assert(ColorSettings[43].address + Host::Pickup::ColorEntrySize ==
               Host::Pickup::ColorTable + Host::Pickup::ColorTableSize);
 
+// A colour entry's five fields, in the words of the release's settings file.
+inline constexpr std::array<std::string_view, 5> ColorFieldNames{"channel0", "channel1", "channel2", "channel3", "number"};
+
 // The index in PickupSettings of the setting that `key` names, matched as the plug-in
 // matches it: byte for byte, a colour entry's number in decimal with no sign, no leading
 // zero and nothing after it ("PickupColor_07" names none).
@@ -165,6 +168,10 @@ struct PickupReading {
     PickupValues values;
     std::array<SettingOrigin, PickupSettingCount> origins;  // in the order of PickupSettings
 };
+
+// Sets the value of setting `setting` (its index in PickupSettings) from its value text, as
+// the plug-in converts it: atof narrowed to float, or the colour scan.
+void TakePickupValue(PickupValues& values, std::size_t setting, std::string_view valueText);
 
 // Reads the values from the text that `source` delivers, or from the file at `path`: each
 // entry piece, in order, sets the value of the setting its key names, so the last entry of a
