@@ -89,11 +89,11 @@ std::string Escaped(const std::string& text) {
 }
 
 std::string TableHeading() {
-    return "  " + Padded("setting", 26) + Padded("channels 0-3", 14) + Padded("value (bits)", 28) + "from\n";
+    return "  " + Padded("setting", 26) + Padded("channels 0-3", 17) + Padded("value (bits)", 28) + "from\n";
 }
 
 std::string TableRow(const FinalSetting& setting) {
-    return "  " + Padded(setting.key, 26) + Padded(setting.color ? ChannelText(setting.channels) : "", 14) +
+    return "  " + Padded(setting.key, 26) + Padded(setting.color ? ChannelText(setting.channels) : "", 17) +
            Padded(NumberText(setting), 28) + Source(setting) + "\n";
 }
 
@@ -193,7 +193,7 @@ std::string HtmlReport(const Report& report, ReportDetail detail) {
     const SettingsCheck& check = report.check;
     std::string page =
         "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Glimmerward settings check</title>\n"
-        "<style>body{font-family:sans-serif;margin:2em}td,th{padding:2px 8px;text-align:left;vertical-align:top}"
+        "<style>body{font-family:sans-serif;margin:2em}td,th{padding:2px 8px;text-align:left;vertical-align:top}td:first-child{white-space:nowrap}"
         ".warn{color:#a00000}.code{font-family:monospace}.sw{display:inline-block;width:3em;height:1.2em;"
         "border:1px solid #000}tr:nth-child(even){background:#f2f2f2}</style></head><body>\n"
         "<h1>Glimmerward settings check</h1>\n<p>" + Escaped(report.subject) + "</p>\n<ul>\n";

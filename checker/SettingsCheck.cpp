@@ -59,7 +59,7 @@ std::string FieldList(int first, int last) {
 
 std::string ValueText(const FinalSetting& setting) {
     const std::string number = RoundTripText(setting.value) + " (" + BitsText(setting.value) + ")";
-    return setting.color ? "bytes " + ChannelText(setting.channels) + ", float " + number : number;
+    return setting.color ? "channels " + ChannelText(setting.channels) + ", number " + number : number;
 }
 
 // A finding on one piece, with its wording still to be formed: a huge file's summarised

@@ -24,7 +24,7 @@ std::string HexByte(unsigned value) {
 
 std::string ChannelText(const std::array<std::uint8_t, 4>& channels) {
     std::string text;
-    for (const std::uint8_t c : channels) text += (text.empty() ? "" : " ") + HexByte(c);
+    for (const std::uint8_t c : channels) text += (text.empty() ? "" : " ") + std::to_string(c);
     return text;
 }
 

@@ -12,7 +12,7 @@ std::string AsciiLowered(std::string_view text);
 // One byte as two upper-case hex digits: "0A".
 std::string HexByte(unsigned value);
 
-// A colour entry's four channel bytes in hex: "FF 00 00 FF".
+// A colour entry's four channels as the settings file writes them: "255 0 0 255".
 std::string ChannelText(const std::array<std::uint8_t, 4>& channels);
 
 // "line 7", or "line 7 (piece 2)" for a later piece of a line over 255 bytes.

@@ -90,7 +90,7 @@ std::map<std::string, Row> FinalTable(const std::string& output) {
         if (before.empty()) continue;
         row.valueText = before.back();
         before.pop_back();
-        for (const std::string& channel : before) row.channels.push_back(std::stoul(channel, nullptr, 16));
+        for (const std::string& channel : before) row.channels.push_back(std::stoul(channel));
         row.bits = static_cast<std::uint32_t>(std::stoul(word.substr(1), nullptr, 16));
         rows[key] = row;
     }
