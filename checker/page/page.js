@@ -1,0 +1,1 @@
+// The settings page: shows the settings file that glimmerward-check serves, and changes it.
