@@ -107,6 +107,24 @@ TEST(CheckSettings, GivesEachPieceTheVerdictOfWhatThePluginMakesOfIt) {
     }
 }
 
+TEST(CheckSettings, EachPieceNamesTheSettingItSetsOrSurelyMeansToSet) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"PickupSize = 2\n", "PickupSize"},
+        {"pickupsize = 2\n", "PickupSize"},
+        {"PickupColor_05 = 1 2 3 4 1\n", "PickupColor_5"},
+        {"\xEF\xBB\xBFTextAlpha = 1\n", "TextAlpha"},
+        {"TextAlpha 5\n", "TextAlpha"},
+        {"EfectStrength = 2\n", ""},  // a near spelling is only a guess
+        {"PickupColor_44 = 1 2 3 4 1\n", ""},
+        {"# PickupSize = 2\n", ""},
+    };
+    for (const auto& [text, key] : cases) {
+        const SettingsCheck check = CheckSettingsText(text);
+        ASSERT_EQ(1u, check.pieces.size()) << text;
+        EXPECT_EQ(key, check.pieces[0].key) << text;
+    }
+}
+
 // The words of one warning of a one-line text.
 std::string WarningText(const std::string& text) {
     const SettingsCheck check = CheckSettingsText(text);
