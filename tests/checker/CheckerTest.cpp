@@ -408,6 +408,7 @@ TEST(CheckerProgram, AnswersEveryCommandLineWithItsOwnStatus) {
     game.write("game.exe", SupportedGame(110));
     const std::string settings = game.write("Glimmerward.ini", "PickupSize = 2\n").string();
     const std::string folder = game.path().string();
+    TempFolder empty;  // no game and no settings file: no page
     struct Case {
         std::vector<std::string> arguments;
         int status;
@@ -424,6 +425,8 @@ TEST(CheckerProgram, AnswersEveryCommandLineWithItsOwnStatus) {
         {{"--html", "--all"}, 3, "--html needs the name of the page"},
         {{folder, settings}, 3, "give one game folder or settings file"},
         {{settings, "--html", (game.path() / "no" / "such" / "page.html").string()}, 4, "cannot write the page"},
+        {{folder, "--no-browser"}, 3, "--no-browser goes with --page"},
+        {{empty.path().string(), "--page"}, 2, "There is no settings page here"},
     };
     for (const Case& c : cases) {
         const CheckerRun run = RunChecker(c.arguments);
