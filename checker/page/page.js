@@ -427,6 +427,7 @@
     const row = {setting, inputs: []};
     const name = el('div', {class: 'name'}, [
       el('label', {class: 'key', for: id, text: key}),
+      el('span', {class: 'dot', 'aria-hidden': 'true', title: 'Not the default'}),
       el('p', {class: 'desc', id: descId, text: setting.description || ''})]);
     let controls;
     if (setting.kind === 'float') {
