@@ -530,6 +530,7 @@
       if (status !== 200) throw new Error(answer.refusal || 'status ' + status);
       show(answer, {force: true});
       updateUndo();
+      notice('info', 'Each change you make here is written to the settings file at once, and the game picks it up while it runs.');
       if (location.hash) {
         const target = document.querySelector(location.hash.replace(/[^#\w-]/g, ''));
         if (target) target.scrollIntoView({block: 'center'});
