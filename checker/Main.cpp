@@ -1,6 +1,6 @@
 // glimmerward-check: explains what the plug-in will make of a game's settings file.
 //
-//   glimmerward-check [GAME_FOLDER | SETTINGS_FILE] [--all] [--html PAGE] [--no-wait]
+//   glimmerward-check [GAME_FOLDER | SETTINGS_FILE] [--all] [--html PAGE] [--no-wait] [--page [--no-browser]]
 //   glimmerward-check --set KEY=VALUE [--set ...] [--reset KEY ...] [--expect VERSION] [GAME_FOLDER | SETTINGS_FILE]
 //
 // Without a folder or file it checks the folder it lies in (or the game folder above it,
@@ -11,11 +11,16 @@
 #include <utility>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "checker/ExecutableBuild.h"
+#include "checker/Browser.h"
 #include "checker/GameFolder.h"
+#include "checker/PageServer.h"
+#include "checker/PageState.h"
 #include "checker/Report.h"
+#include "checker/SettingsRead.h"
 #include "checker/Text.h"
 #include "edit/FileReplace.h"
 #include "edit/SettingsEdit.h"
@@ -25,12 +30,16 @@
 namespace {
 
 constexpr std::string_view Usage =
-    "usage: glimmerward-check [GAME_FOLDER | SETTINGS_FILE] [--all] [--html PAGE] [--no-wait]\n"
+    "usage: glimmerward-check [GAME_FOLDER | SETTINGS_FILE] [--all] [--html PAGE] [--no-wait] [--page [--no-browser]]\n"
     "  GAME_FOLDER    the folder of the game's executable (default: the folder this checker lies in)\n"
     "  SETTINGS_FILE  a settings file to check on its own\n"
     "  --all          also show every line's verdict and the values of all 59 settings\n"
     "  --html PAGE    also write the report as a web page to PAGE\n"
     "  --no-wait      do not wait for Enter at the end\n"
+    "  --page         then show the settings page in your web browser, to see and change the settings\n"
+    "                 file there; only this computer can open it. Ctrl+C stops it. Started by a\n"
+    "                 double click, the checker shows this page by itself until its window closes\n"
+    "  --no-browser   with --page: only show the page's address, to open it in a browser yourself\n"
     "  --version      show the checker's version\n"
     "changing the settings file the plug-in uses (all changes of one command make one new version):\n"
     "  --set KEY=VALUE   a float as a decimal number (PickupSize=1.5), a colour entry as its five\n"
@@ -123,40 +132,6 @@ std::string SearchGameFolder(const std::string& folder, bool isGameFolder, Repor
     return search.chosen;
 }
 
-// Reads `path` into the report; false when no file could be read.
-bool ReadSettings(const std::string& path, Report& report) {
-    const PathKind kind = KindOf(path);
-    if (kind == PathKind::Missing) {
-        report.remarks.push_back({false, path + " does not exist. Put the settings file (Glimmerward-defaults.ini from "
-                                         "the release, renamed to Glimmerward.ini) there"});
-        return false;
-    }
-    if (kind == PathKind::Folder) {
-        report.remarks.push_back({true, path + " is a folder, not a file: the plug-in takes it for the settings file "
-                                        "and reads nothing. Remove or rename that folder"});
-        return false;
-    }
-    std::FILE* probe = std::fopen(path.c_str(), "rb");
-    if (!probe) {
-        report.remarks.push_back({true, path + " cannot be read. Check that it is not locked by another program and "
-                                        "that you may read it"});
-        return false;
-    }
-    std::fclose(probe);
-    if (const FileRead file = ReadWholeFile(path, LargestSettingsFile); file.problem.empty()) {
-        report.remarks.push_back({false, "version of the settings file: " + SettingsVersion(file.bytes) +
-                                             " (give it to --expect to change only this version)"});
-    }
-    report.check = CheckSettings([&path] {
-        // Each pass opens the file afresh; closed when the last copy of the source goes.
-        std::shared_ptr<std::FILE> file(std::fopen(path.c_str(), "rb"), [](std::FILE* f) { if (f) std::fclose(f); });
-        return SettingsSource([file](char* buffer, std::size_t capacity) -> std::size_t {
-            return file ? std::fread(buffer, 1, capacity, file.get()) : 0;
-        });
-    });
-    return true;
-}
-
 // Makes the changes and says what was done; 0 when written, else the status to end with.
 int Change(const std::string& path, const std::string& defaults, const SettingsWrite& write) {
     const WriteOutcome outcome = WriteSettings(path, defaults, write);
@@ -181,12 +156,42 @@ std::pair<std::string, std::string> FileToChange(const std::string& folder, bool
     return {JoinPath(ParentFolder(release), SettingsFileName), release};
 }
 
+// Serves the page until the checker is stopped; false when it could not start. Started by a
+// double click, the checker stops when its window closes.
+bool ServePage(PageFile file, bool openBrowser, bool doubleClicked) {
+    PageServer server(std::move(file), [](const std::string& line) {
+        std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+    });
+    if (!server.problem().empty()) {
+        std::printf("\nThe settings page cannot be shown: %s.\n", server.problem().c_str());
+        std::fflush(stdout);
+        return false;
+    }
+    const std::string address = server.address();
+    std::printf("\nSettings page: %s\n", address.c_str());
+    if (!openBrowser) {
+        std::printf("Open this address in your web browser.");
+    } else if (OpenInBrowser(address)) {
+        std::printf("It opens in your web browser.");
+    } else {
+        std::printf("No web browser could be opened from here: open this address in your web browser.");
+    }
+    std::printf(doubleClicked ? " The page works while this window is open: close this window to stop.\n"
+                                                : " The page works until you stop the checker with Ctrl+C.\n");
+    std::fflush(stdout);
+    server.run();
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string target;
     std::string page;
     bool wait = true;
+    bool servePage = false;
+    bool browser = true;
     ReportDetail detail = ReportDetail::Summary;
     SettingsWrite write;
     for (int i = 1; i < argc; ++i) {
@@ -215,6 +220,10 @@ int main(int argc, char** argv) {
             detail = ReportDetail::All;
         } else if (arg == "--no-wait") {
             wait = false;
+        } else if (arg == "--page") {
+            servePage = true;
+        } else if (arg == "--no-browser") {
+            browser = false;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return Refuse("unknown option " + arg);
         } else if (!target.empty()) {
@@ -244,6 +253,8 @@ int main(int argc, char** argv) {
 
     const bool changing = !write.sets.empty() || !write.resets.empty();
     if (!changing && !write.expect.empty()) return Refuse("--expect goes with --set or --reset");
+    if (!servePage && !browser) return Refuse("--no-browser goes with --page");
+    PageFile pageFile;
     if (gameFolder) {
         report.subject = "Game folder: " + target;
         const bool hasGame = DescribeBuilds(target, report);
@@ -259,17 +270,19 @@ int main(int argc, char** argv) {
             if (const int status = Change(path, defaults, write); status != 0) return status;
         }
         settingsPath = SearchGameFolder(target, hasGame, report);
+        std::tie(pageFile.path, pageFile.defaults) = FileToChange(target, hasGame);
     } else {
         report.subject = "Settings file: " + target;
         settingsPath = target;
+        pageFile.path = target;
         if (changing) {
             if (const int status = Change(settingsPath, {}, write); status != 0) return status;
         }
     }
-    report.read = !settingsPath.empty() && ReadSettings(settingsPath, report);
-    if (!report.read) {
-        report.remarks.push_back({false, "no settings file is read, so the plug-in writes every default"});
-        report.check.finals = DefaultFinals();
+    pageFile.folder = report;
+    if (const SettingsReading reading = ReadSettingsInto(report, settingsPath); !reading.version.empty()) {
+        report.remarks.push_back({false, "version of the settings file: " + reading.version +
+                                             " (give it to --expect to change only this version)"});
     }
 
     const std::string text = TextReport(report, detail);
@@ -287,7 +300,19 @@ int main(int argc, char** argv) {
             status = OutputNotWritten;
         }
     }
-    if (wait && OwnsConsole()) {
+    // Started by a double click, the checker shows the page until its window closes.
+    const bool doubleClicked = wait && OwnsConsole();
+    if (servePage || doubleClicked) {
+        if (!pageFile.path.empty()) {
+            if (ServePage(std::move(pageFile), browser, doubleClicked)) return status;
+        } else if (servePage) {
+            std::puts("\nThere is no settings page here: the folder holds no settings file, and the checker can make "
+                      "none. Start it in the folder of the game's executable, with Glimmerward-defaults.ini from the "
+                      "release beside it.");
+            std::fflush(stdout);
+        }
+    }
+    if (doubleClicked) {
         std::fputs("\nPress Enter to close this window.", stdout);
         std::fflush(stdout);
         std::string line;

@@ -37,15 +37,6 @@ std::vector<const FinalSetting*> Differing(const Report& report) {
     return differing;
 }
 
-std::string FromFileText(const Report& report) {
-    std::size_t fromFile = 0;
-    for (const FinalSetting& setting : report.check.finals) fromFile += setting.line != 0 ? 1 : 0;
-    const std::size_t all = report.check.finals.size();
-    if (fromFile == 0) return "No setting comes from the file: all " + std::to_string(all) + " keep their defaults.";
-    if (fromFile == all) return "From the file: all " + std::to_string(all) + " settings.";
-    return "From the file: " + std::to_string(fromFile) + " of the " + std::to_string(all) + " settings; the other " +
-           std::to_string(all - fromFile) + " keep their defaults.";
-}
 
 std::string Padded(std::string text, std::size_t width) {
     if (text.size() < width) text.append(width - text.size(), ' ');
@@ -58,21 +49,8 @@ std::string Source(const FinalSetting& setting) {
 
 std::string NumberText(const FinalSetting& setting) { return RoundTripText(setting.value) + " (" + BitsText(setting.value) + ")"; }
 
-std::string NoteText(const Note& note) {
-    return IsWarning(note.kind) ? "warning (" + std::string(FindingLabel(note.kind)) + "): " + note.text : note.text;
-}
 
-std::string SummaryText(const PieceVerdict& piece) {
-    return "... and " + std::to_string(piece.summarisedMore) + " more like this, the last on line " +
-           std::to_string(piece.summarisedLastLine);
-}
 
-std::string Closing(const Report& report) {
-    const std::uint64_t warnings = Warnings(report);
-    if (!report.read) return "No settings file was read: the plug-in will write every setting's default.";
-    if (warnings == 0) return "Nothing looks wrong.";
-    return std::to_string(warnings) + (warnings == 1 ? " warning." : " warnings.");
-}
 
 std::string Escaped(const std::string& text) {
     std::string html;
@@ -138,6 +116,42 @@ std::string HtmlPiece(const PieceVerdict& piece, bool warningsOnly) {
 
 }  // namespace
 
+ReportProblems Problems(const Report& report) {
+    ReportProblems problems;
+    if (!report.read) return problems;
+    for (const Note& note : report.check.fileNotes) (SaidFirst(note) ? problems.leading : problems.trailing).push_back(&note);
+    for (const PieceVerdict& piece : report.check.pieces) {
+        if (HasWarning(piece)) problems.pieces.push_back(&piece);
+    }
+    return problems;
+}
+
+std::string NoteText(const Note& note) {
+    return IsWarning(note.kind) ? "warning (" + std::string(FindingLabel(note.kind)) + "): " + note.text : note.text;
+}
+
+std::string SummaryText(const PieceVerdict& piece) {
+    return "... and " + std::to_string(piece.summarisedMore) + " more like this, the last on line " +
+           std::to_string(piece.summarisedLastLine);
+}
+
+std::string FromFileText(const Report& report) {
+    std::size_t fromFile = 0;
+    for (const FinalSetting& setting : report.check.finals) fromFile += setting.line != 0 ? 1 : 0;
+    const std::size_t all = report.check.finals.size();
+    if (fromFile == 0) return "No setting comes from the file: all " + std::to_string(all) + " keep their defaults.";
+    if (fromFile == all) return "From the file: all " + std::to_string(all) + " settings.";
+    return "From the file: " + std::to_string(fromFile) + " of the " + std::to_string(all) + " settings; the other " +
+           std::to_string(all - fromFile) + " keep their defaults.";
+}
+
+std::string ClosingText(const Report& report) {
+    const std::uint64_t warnings = Warnings(report);
+    if (!report.read) return "No settings file was read: the plug-in will write every setting's default.";
+    if (warnings == 0) return "Nothing looks wrong.";
+    return std::to_string(warnings) + (warnings == 1 ? " warning." : " warnings.");
+}
+
 int ExitStatus(const Report& report) {
     if (!report.read) return 2;
     return Warnings(report) > 0 ? 1 : 0;
@@ -149,16 +163,11 @@ std::string TextReport(const Report& report, ReportDetail detail) {
     for (const Remark& remark : report.remarks) out += (remark.warning ? "  warning: " : "  ") + remark.text + "\n";
 
     if (report.read) {
+        const ReportProblems listed = Problems(report);
         std::string problems;
-        for (const Note& note : check.fileNotes) {
-            if (SaidFirst(note)) problems += "  " + NoteText(note) + "\n";
-        }
-        for (const PieceVerdict& piece : check.pieces) {
-            if (HasWarning(piece)) problems += PieceText(piece, true);
-        }
-        for (const Note& note : check.fileNotes) {
-            if (!SaidFirst(note)) problems += "  " + NoteText(note) + "\n";
-        }
+        for (const Note* note : listed.leading) problems += "  " + NoteText(*note) + "\n";
+        for (const PieceVerdict* piece : listed.pieces) problems += PieceText(*piece, true);
+        for (const Note* note : listed.trailing) problems += "  " + NoteText(*note) + "\n";
         out += problems.empty() ? "\nNo problems in the settings file.\n" : "\nProblems in the settings file:\n" + problems + "\n";
         out += FromFileText(report) + "\n";
 
@@ -181,7 +190,7 @@ std::string TextReport(const Report& report, ReportDetail detail) {
         out += "\nWhat the plug-in writes into the game:\n" + TableHeading();
         for (const FinalSetting& setting : check.finals) out += TableRow(setting);
     }
-    out += "\n" + Closing(report) + "\n";
+    out += "\n" + ClosingText(report) + "\n";
     if (detail == ReportDetail::Summary) {
         out += "For every line's verdict and all " + std::to_string(check.finals.size()) +
                " values, run glimmerward-check --all\n";
@@ -202,16 +211,14 @@ std::string HtmlReport(const Report& report, ReportDetail detail) {
     }
     page += "</ul>\n";
     if (report.read) {
+        const ReportProblems listed = Problems(report);
+        const auto fileRow = [](const Note* note) {
+            return "<tr><td></td><td class=\"warn\">" + Escaped(NoteText(*note)) + "</td></tr>\n";
+        };
         std::string problems;
-        for (const Note& note : check.fileNotes) {
-            if (SaidFirst(note)) problems += "<tr><td></td><td class=\"warn\">" + Escaped(NoteText(note)) + "</td></tr>\n";
-        }
-        for (const PieceVerdict& piece : check.pieces) {
-            if (HasWarning(piece)) problems += HtmlPiece(piece, true);
-        }
-        for (const Note& note : check.fileNotes) {
-            if (!SaidFirst(note)) problems += "<tr><td></td><td class=\"warn\">" + Escaped(NoteText(note)) + "</td></tr>\n";
-        }
+        for (const Note* note : listed.leading) problems += fileRow(note);
+        for (const PieceVerdict* piece : listed.pieces) problems += HtmlPiece(*piece, true);
+        for (const Note* note : listed.trailing) problems += fileRow(note);
         page += problems.empty() ? "<p>No problems in the settings file.</p>\n"
                                  : "<h2>Problems in the settings file</h2>\n<table>\n" + problems + "</table>\n";
         page += "<p>" + Escaped(FromFileText(report)) + "</p>\n";
@@ -233,5 +240,5 @@ std::string HtmlReport(const Report& report, ReportDetail detail) {
         for (const FinalSetting& setting : check.finals) all.push_back(&setting);
         page += "<h2>What the plug-in writes into the game</h2>\n" + HtmlTable(all);
     }
-    return page + "<p><strong>" + Escaped(Closing(report)) + "</strong></p>\n</body></html>\n";
+    return page + "<p><strong>" + Escaped(ClosingText(report)) + "</strong></p>\n</body></html>\n";
 }

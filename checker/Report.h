@@ -29,5 +29,23 @@ enum class ReportDetail {
 // 0 when nothing looks wrong, 1 with warnings, 2 when no settings file could be read.
 int ExitStatus(const Report& report);
 
+// The summary's parts, which every form of the report shows in the same words.
+// The problems in the order they are listed: notes on the file that must come first (it is no
+// text at all), the pieces with a warning, then the other notes on the file as a whole.
+struct ReportProblems {
+    std::vector<const Note*> leading;
+    std::vector<const PieceVerdict*> pieces;
+    std::vector<const Note*> trailing;
+};
+ReportProblems Problems(const Report& report);
+// A note's words; a warning's with its label: "warning (decimal comma): ...".
+std::string NoteText(const Note& note);
+// The line that stands for a summarised piece's repetitions: "... and 3 more like this, ...".
+std::string SummaryText(const PieceVerdict& piece);
+// How many settings the file sets: "From the file: all 59 settings."
+std::string FromFileText(const Report& report);
+// The last line: "Nothing looks wrong.", "3 warnings." or that no file was read.
+std::string ClosingText(const Report& report);
+
 std::string TextReport(const Report& report, ReportDetail detail);
 std::string HtmlReport(const Report& report, ReportDetail detail);

@@ -79,6 +79,8 @@ public:
         : piece_(piece), finals_(finals), cutBefore_(cutBefore) {}
 
     std::vector<PendingNote> run();
+    // The known setting the piece sets or surely means to set; empty when none.
+    std::string_view meant() const { return meant_ ? PickupSettings[*meant_].key : std::string_view(); }
 
 private:
     void add(Finding kind, std::function<std::string()> text) { notes_.push_back({kind, std::move(text)}); }
@@ -92,6 +94,7 @@ private:
     const std::vector<FinalSetting>& finals_;
     bool cutBefore_;
     std::vector<PendingNote> notes_;
+    std::optional<std::size_t> meant_;
 };
 
 std::vector<PendingNote> PieceAnalysis::run() {
@@ -113,6 +116,7 @@ std::vector<PendingNote> PieceAnalysis::run() {
             const std::size_t wordEnd = std::min(word.find_first_of(" \t:"), word.size());
             const std::string_view key = word.substr(0, wordEnd);
             if (piece_.piece == 1 && FindPickupSetting(key)) {
+                meant_ = FindPickupSetting(key);
                 add(Finding::MissingEquals, [key] {
                     return "it starts with the key " + std::string(key) +
                            ", but without \"=\" the plug-in skips it: write key = value";
@@ -155,6 +159,7 @@ std::vector<PendingNote> PieceAnalysis::run() {
 void PieceAnalysis::entry() {
     const auto known = FindPickupSetting(piece_.key);
     if (!known) {
+        meant_ = MeantSetting(piece_.key);
         add(Finding::UnknownKey, [this] {
             if (piece_.key.starts_with(Utf8Bom) && FindPickupSetting(piece_.key.substr(Utf8Bom.size()))) {
                 return "unknown key " + Quoted(piece_.key) + ": a byte-order mark is glued to it";
@@ -163,6 +168,7 @@ void PieceAnalysis::entry() {
         });
         return;
     }
+    meant_ = known;
     const FinalSetting& setting = finals_[*known];
     if (setting.line != piece_.line || setting.piece != piece_.piece) {
         add(Finding::Replaced, [&setting] {
@@ -421,6 +427,23 @@ std::string_view FindingLabel(Finding kind) {
     return "?";
 }
 
+std::optional<std::size_t> MeantSetting(std::string_view key) {
+    const std::string_view bare = key.starts_with(Utf8Bom) ? key.substr(Utf8Bom.size()) : key;
+    for (std::size_t i = 0; i < PickupSettings.size(); ++i) {
+        if (EqualsIgnoringCase(bare, PickupSettings[i].key)) return i;
+    }
+    if (bare.size() <= ColorKeyPrefix.size() || !EqualsIgnoringCase(bare.substr(0, ColorKeyPrefix.size()), ColorKeyPrefix)) {
+        return std::nullopt;
+    }
+    const std::string_view digits = bare.substr(ColorKeyPrefix.size());
+    if (digits.size() > 9 || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    const int n = std::stoi(std::string(digits));
+    if (n >= Host::Pickup::ColorEntryCount) return std::nullopt;
+    return FloatSettingCount + static_cast<std::size_t>(n);
+}
+
 std::string KeyHint(std::string_view key) {
     std::string_view bare = key.starts_with(Utf8Bom) ? key.substr(Utf8Bom.size()) : key;
     for (const PickupSetting& known : PickupSettings) {
@@ -477,7 +500,8 @@ SettingsCheck CheckSettings(const std::function<SettingsSource()>& open) {
         if (++counts[kind] > ShownInFull) return;
         std::vector<Note> notes;
         for (const PendingNote& note : pending) notes.push_back({note.kind, note.text()});
-        check.pieces.push_back({piece.line, piece.piece, Shown(piece.text), std::move(notes)});
+        const std::string_view meant = watched.utf16 ? std::string_view() : analysis.meant();
+        check.pieces.push_back({piece.line, piece.piece, Shown(piece.text), std::string(meant), std::move(notes)});
     });
     watched.drain();
 

@@ -53,6 +53,7 @@ struct PieceVerdict {
     std::uint64_t line;
     std::uint32_t piece;  // from 1: a line longer than 255 bytes is read in several pieces
     std::string shown;    // the piece's text, non-printable bytes as \xNN, long ones shortened
+    std::string key;      // the known setting it sets or surely means to set; empty when none
     std::vector<Note> notes;  // what the piece is first, then its warnings
     // Set on the last piece shown of a kind that repeats too often to show in full.
     std::uint64_t summarisedMore = 0;
@@ -87,6 +88,11 @@ SettingsCheck CheckSettingsText(std::string_view text);
 
 // What no piece set: the values the plug-in writes without a settings file.
 std::vector<FinalSetting> DefaultFinals();
+
+// The known setting that an unknown key surely means (its index in PickupSettings): the same
+// key in other case, with a byte-order mark glued to it, or a colour entry's number with
+// leading zeros. A near spelling is only a guess and means none.
+std::optional<std::size_t> MeantSetting(std::string_view key);
 
 // A hint for a key the plug-in does not know: the nearest known key and why it differs.
 std::string KeyHint(std::string_view key);

@@ -124,6 +124,7 @@ ReplaceResult ReplaceFileContents(const std::string& path, const std::string& by
         std::remove(temporary.c_str());
         result.problem = problem + ". Check that you may write to the folder; a game in Program Files needs the "
                                    "checker started as administrator";
+        result.obstacle = WriteObstacle::FolderNotWritable;
         return result;
     }
 #ifdef _WIN32
@@ -141,6 +142,7 @@ ReplaceResult ReplaceFileContents(const std::string& path, const std::string& by
             DeleteFileA(temporary.c_str());
             result.problem = readOnly ? path + " is read-only: clear \"Read-only\" in its Properties and try again"
                                       : path + " stays in use by another program: close it (or the game) and try again";
+            result.obstacle = readOnly ? WriteObstacle::ReadOnly : WriteObstacle::InUse;
             return result;
         }
         ++result.retries;
@@ -153,6 +155,7 @@ ReplaceResult ReplaceFileContents(const std::string& path, const std::string& by
     }
     std::remove(temporary.c_str());
     result.problem = "cannot put the new version in the place of " + path + ": check that you may write to its folder";
+    result.obstacle = WriteObstacle::FolderNotWritable;
     return result;
 #endif
 }

@@ -21,10 +21,20 @@ FileRead ReadWholeFile(const std::string& path, std::size_t limit);
 // the folder's rights decide).
 bool IsReadOnly(const std::string& path);
 
+// What kept a file from being written, so that a caller can advise what to do.
+enum class WriteObstacle {
+    None,
+    ReadOnly,           // the file is marked read-only
+    InUse,              // another program holds the file, or keeps it from being read
+    FolderNotWritable,  // its folder may not be written to (a protected folder, a full disk)
+    Other,
+};
+
 struct ReplaceResult {
     bool replaced = false;
     int retries = 0;      // how often the replacement step was tried again
     std::string problem;  // what went wrong and what to do, for a player
+    WriteObstacle obstacle = WriteObstacle::None;
 };
 
 // Puts `bytes` in the place of `path` (which may not exist yet) through a temporary file of

@@ -48,9 +48,11 @@ std::string DefaultText(std::size_t index) {
     return ColorValueText({setting.defaultChannels, setting.defaultValue});
 }
 
-WriteOutcome Refused(WriteOutcome outcome, WriteStatus status, std::string problem) {
+WriteOutcome Refused(WriteOutcome outcome, WriteStatus status, std::string problem,
+                     WriteObstacle obstacle = WriteObstacle::None) {
     outcome.status = status;
     outcome.problems.push_back(std::move(problem));
+    outcome.obstacle = obstacle;
     return outcome;
 }
 
@@ -63,12 +65,12 @@ WriteOutcome WriteSettings(const std::string& path, const std::string& defaults,
     const WriterTurn turn(path, TurnSeconds);
     if (!turn.locked()) {
         return Refused(outcome, WriteStatus::NotWritten,
-                       "another run of the checker kept " + path + " busy for too long: try again");
+                       "another run of the checker kept " + path + " busy for too long: try again", WriteObstacle::InUse);
     }
 
     FileRead file = ReadWholeFile(path, LargestSettingsFile);
     if (file.folder || file.tooLarge) return Refused(outcome, WriteStatus::BadInput, file.problem);
-    if (!file.problem.empty()) return Refused(outcome, WriteStatus::NotWritten, file.problem);
+    if (!file.problem.empty()) return Refused(outcome, WriteStatus::NotWritten, file.problem, WriteObstacle::InUse);
     outcome.version = SettingsVersion(file.bytes);
     if (!file.exists) {
         if (defaults.empty()) return Refused(outcome, WriteStatus::NoFile, "there is no settings file " + path);
@@ -124,26 +126,28 @@ WriteOutcome WriteSettings(const std::string& path, const std::string& defaults,
     }
 
     const EditResult edited = EditSettingsText(file.bytes, changes);
-    if (!edited.problem.empty()) return Refused(outcome, WriteStatus::NotWritten, edited.problem);
+    if (!edited.problem.empty()) return Refused(outcome, WriteStatus::NotWritten, edited.problem, WriteObstacle::Other);
     if (file.exists && edited.text == file.bytes) {
         outcome.done.push_back("nothing to change in " + path);
         return outcome;
     }
     if (IsReadOnly(path)) {
         return Refused(outcome, WriteStatus::NotWritten,
-                       path + " is read-only: clear \"Read-only\" in its Properties and try again");
+                       path + " is read-only: clear \"Read-only\" in its Properties and try again", WriteObstacle::ReadOnly);
     }
     if (file.exists) {
         const ReplaceResult backup = ReplaceFileContents(path + ".bak", file.bytes);
         outcome.retries += backup.retries;
-        if (!backup.replaced) return Refused(outcome, WriteStatus::NotWritten, backup.problem);
+        if (!backup.replaced) return Refused(outcome, WriteStatus::NotWritten, backup.problem, backup.obstacle);
         outcome.done.push_back("kept the version before as " + path + ".bak");
     }
     const ReplaceResult replaced = ReplaceFileContents(path, edited.text);
     outcome.retries += replaced.retries;
-    if (!replaced.replaced) return Refused(outcome, WriteStatus::NotWritten, replaced.problem);
+    if (!replaced.replaced) return Refused(outcome, WriteStatus::NotWritten, replaced.problem, replaced.obstacle);
+    if (!file.exists) outcome.changed.push_back("made " + path + " from " + defaults);
     for (const SettingChange& change : changes) {
         outcome.done.push_back("set " + std::string(PickupSettings[change.setting].key) + " = " + change.valueText);
+        outcome.changed.push_back(outcome.done.back());
     }
     outcome.version = SettingsVersion(edited.text);
     return outcome;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "edit/FileReplace.h"
+
 // What one call asks for.
 struct SettingsWrite {
     std::vector<std::string> sets;    // "KEY=VALUE"
@@ -24,7 +26,11 @@ enum class WriteStatus {
 struct WriteOutcome {
     WriteStatus status = WriteStatus::Written;
     std::vector<std::string> done;      // what was done, in order, for the player
+    // What the new version written changed: the file made, each "set KEY = VALUE"; empty when
+    // nothing was written.
+    std::vector<std::string> changed;
     std::vector<std::string> problems;  // why nothing was written
+    WriteObstacle obstacle = WriteObstacle::None;  // what kept a NotWritten file from being written
     std::string version;                // the file's version afterwards (as it was, when not written)
     int retries = 0;                    // how often a replacement step was tried again
 };

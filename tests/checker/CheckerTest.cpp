@@ -107,6 +107,24 @@ TEST(CheckSettings, GivesEachPieceTheVerdictOfWhatThePluginMakesOfIt) {
     }
 }
 
+TEST(CheckSettings, EachPieceNamesTheSettingItSetsOrSurelyMeansToSet) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"PickupSize = 2\n", "PickupSize"},
+        {"pickupsize = 2\n", "PickupSize"},
+        {"PickupColor_05 = 1 2 3 4 1\n", "PickupColor_5"},
+        {"\xEF\xBB\xBFTextAlpha = 1\n", "TextAlpha"},
+        {"TextAlpha 5\n", "TextAlpha"},
+        {"EfectStrength = 2\n", ""},  // a near spelling is only a guess
+        {"PickupColor_44 = 1 2 3 4 1\n", ""},
+        {"# PickupSize = 2\n", ""},
+    };
+    for (const auto& [text, key] : cases) {
+        const SettingsCheck check = CheckSettingsText(text);
+        ASSERT_EQ(1u, check.pieces.size()) << text;
+        EXPECT_EQ(key, check.pieces[0].key) << text;
+    }
+}
+
 // The words of one warning of a one-line text.
 std::string WarningText(const std::string& text) {
     const SettingsCheck check = CheckSettingsText(text);
@@ -390,6 +408,7 @@ TEST(CheckerProgram, AnswersEveryCommandLineWithItsOwnStatus) {
     game.write("game.exe", SupportedGame(110));
     const std::string settings = game.write("Glimmerward.ini", "PickupSize = 2\n").string();
     const std::string folder = game.path().string();
+    TempFolder empty;  // no game and no settings file: no page
     struct Case {
         std::vector<std::string> arguments;
         int status;
@@ -406,6 +425,8 @@ TEST(CheckerProgram, AnswersEveryCommandLineWithItsOwnStatus) {
         {{"--html", "--all"}, 3, "--html needs the name of the page"},
         {{folder, settings}, 3, "give one game folder or settings file"},
         {{settings, "--html", (game.path() / "no" / "such" / "page.html").string()}, 4, "cannot write the page"},
+        {{folder, "--no-browser"}, 3, "--no-browser goes with --page"},
+        {{empty.path().string(), "--page"}, 2, "There is no settings page here"},
     };
     for (const Case& c : cases) {
         const CheckerRun run = RunChecker(c.arguments);

@@ -1,0 +1,36 @@
+// The settings page, served to this computer alone: HTTP on 127.0.0.1 at a free port, every
+// request checked for the page's own address and secret key before anything is read or
+// written. Nothing in a request names a file: it shows and changes the one settings file
+// it was given (and what the settings writer keeps beside it).
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "checker/PageState.h"
+
+class PageSite;
+
+class PageServer {
+public:
+    // Listens on 127.0.0.1 at a free port; `problem()` says why not, in plain words. Every
+    // change written is told to `say` as lines for the console.
+    PageServer(PageFile file, std::function<void(const std::string&)> say);
+    ~PageServer();
+    PageServer(const PageServer&) = delete;
+    PageServer& operator=(const PageServer&) = delete;
+
+    // Empty when the server listens.
+    const std::string& problem() const;
+
+    // The page's address, its key included: http://127.0.0.1:PORT/?key=KEY
+    std::string address() const;
+
+    // Answers requests, several connections at once in this one thread, until the program is
+    // asked to stop: Ctrl+C, SIGTERM, or on Windows its console window closed.
+    void run();
+
+private:
+    std::unique_ptr<PageSite> site_;
+};

@@ -1,0 +1,98 @@
+#include "checker/PageState.h"
+
+#include <cmath>
+
+#include "checker/FloatText.h"
+#include "checker/GameFolder.h"
+#include "checker/SettingDescriptions.h"
+#include "checker/SettingsRead.h"
+#include "checker/Text.h"
+#include "edit/FileReplace.h"
+#include "edit/SettingsEdit.h"
+#include "edit/SettingsWriter.h"
+#include "edit/ValueText.h"
+#include "src/settings/PickupSettings.h"
+
+using nlohmann::json;
+
+namespace {
+
+// A number as the writer writes it for `kind`; a NaN, which it cannot write, as the checker shows it.
+std::string NumberText(float value, SettingKind kind) {
+    return std::isnan(value) ? RoundTripText(value) : ShortestDecimal(value, kind);
+}
+
+std::string ColorText(const std::array<std::uint8_t, 4>& channels, float number) {
+    return std::isnan(number) ? ChannelText(channels) + " " + NumberText(number, SettingKind::Color)
+                              : ColorValueText({channels, number});
+}
+
+json SettingJson(std::size_t index, const FinalSetting& final) {
+    const PickupSetting& setting = PickupSettings[index];
+    json entry = {{"key", final.key},
+                  {"group", SettingGroup(index)},
+                  {"description", SettingDescription(index)},
+                  {"kind", final.color ? "color" : "float"}};
+    if (final.color) {
+        entry["value"] = ColorText(final.channels, final.value);
+        entry["default"] = ColorText(setting.defaultChannels, setting.defaultValue);
+        entry["channels"] = final.channels;
+        entry["number"] = NumberText(final.value, SettingKind::Color);
+        entry["defaultChannels"] = setting.defaultChannels;
+        entry["defaultNumber"] = NumberText(setting.defaultValue, SettingKind::Color);
+    } else {
+        entry["value"] = NumberText(final.value, SettingKind::Float);
+        entry["default"] = NumberText(setting.defaultValue, SettingKind::Float);
+    }
+    entry["line"] = final.line;
+    entry["piece"] = final.piece;
+    return entry;
+}
+
+json ProblemJson(const PieceVerdict& piece) {
+    json warnings = json::array();
+    for (const Note& note : piece.notes) {
+        if (IsWarning(note.kind)) warnings.push_back(NoteText(note));
+    }
+    if (piece.summarisedMore > 0) warnings.push_back(SummaryText(piece));
+    return {{"line", piece.line},  {"piece", piece.piece}, {"where", LineAndPiece(piece.line, piece.piece)},
+            {"shown", piece.shown}, {"key", piece.key},     {"warnings", std::move(warnings)}};
+}
+
+}  // namespace
+
+std::string CurrentVersion(const std::string& path) {
+    const FileRead file = ReadWholeFile(path, LargestSettingsFile);
+    return file.exists && file.problem.empty() ? SettingsVersion(file.bytes) : std::string();
+}
+
+json PageState(const PageFile& file) {
+    Report report = file.folder;
+    const SettingsReading reading = ReadSettingsInto(report, file.path);
+
+    json remarks = json::array();
+    for (const Remark& remark : report.remarks) {
+        remarks.push_back({{"warning", remark.warning}, {"text", Utf8FromPathText(remark.text)}});
+    }
+    const ReportProblems listed = Problems(report);
+    json problems = json::array();
+    for (const PieceVerdict* piece : listed.pieces) problems.push_back(ProblemJson(*piece));
+    json fileProblems = json::array();
+    for (const Note* note : listed.leading) fileProblems.push_back(NoteText(*note));
+    for (const Note* note : listed.trailing) fileProblems.push_back(NoteText(*note));
+    json settings = json::array();
+    for (std::size_t i = 0; i < report.check.finals.size(); ++i) settings.push_back(SettingJson(i, report.check.finals[i]));
+
+    return {{"version", reading.version},
+            {"file", Utf8FromPathText(file.path)},
+            {"backup", Utf8FromPathText(file.path + ".bak")},
+            {"subject", Utf8FromPathText(report.subject)},
+            {"remarks", std::move(remarks)},
+            {"problems", std::move(problems)},
+            {"fileProblems", std::move(fileProblems)},
+            {"fromFile", FromFileText(report)},
+            {"closing", ClosingText(report)},
+            {"settings", std::move(settings)}};
+}
+
+json UnchangedState(const std::string& version) { return {{"version", version}, {"unchanged", true}}; }

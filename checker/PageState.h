@@ -1,0 +1,25 @@
+// The settings page's data: the state of the settings file it shows, as JSON for the page's
+// script. Portable: the server around it is another part's work.
+#pragma once
+
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "checker/Report.h"
+
+// The file the page shows and changes, and what the checker found out before it read it.
+struct PageFile {
+    std::string path;
+    std::string defaults;  // the release's file that makes it when it is missing; empty for none
+    Report folder;         // the subject and the remarks on the game folder and the file search
+};
+
+// The file's version as it stands now; empty when it does not exist or cannot be read whole.
+std::string CurrentVersion(const std::string& path);
+
+// The whole state of the file as it stands now: the summary, the problems and all settings.
+nlohmann::json PageState(const PageFile& file);
+
+// Only the version, when the page already shows it: {"version": ..., "unchanged": true}.
+nlohmann::json UnchangedState(const std::string& version);

@@ -1,0 +1,16 @@
+// Reading the settings file into the report: the verdicts on it, or, when no file can be
+// read, what stands in the way and the defaults that the plug-in then writes.
+#pragma once
+
+#include <string>
+
+#include "checker/Report.h"
+
+struct SettingsReading {
+    bool read = false;    // whether a settings file was read
+    std::string version;  // the version of the bytes checked; empty when none were read whole
+};
+
+// Reads the file at `path` (none when empty) into `report`: its verdicts and `read`, and
+// remarks on why it could not be read.
+SettingsReading ReadSettingsInto(Report& report, const std::string& path);

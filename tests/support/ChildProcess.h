@@ -1,0 +1,46 @@
+// A program that a test starts and talks to while it runs: its output (stdout and stderr
+// together) comes through a pipe, and it is ended when the object goes.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class ChildProcess {
+public:
+    // Starts `command[0]` with the rest as its arguments.
+    explicit ChildProcess(const std::vector<std::string>& command);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool started() const { return started_; }
+
+    // Reads its output until `ready(output)` holds, the output ends or `seconds` pass; whether
+    // it holds. The time only bounds a program that hangs.
+    bool waitForOutput(const std::function<bool(const std::string&)>& ready, double seconds);
+    const std::string& output() const { return output_; }
+
+#ifndef _WIN32
+    // Sends it SIGTERM and waits for its end: its exit status, or -1 when it did not exit.
+    int terminate();
+#endif
+
+    // Ends it at once, if it still runs.
+    void kill();
+
+private:
+    // Appends what the pipe holds now, waiting at most `milliseconds`; false at its end.
+    bool readSome(int milliseconds);
+
+    bool started_ = false;
+    bool ended_ = false;
+    std::string output_;
+#ifdef _WIN32
+    void* process_ = nullptr;
+    void* pipe_ = nullptr;
+#else
+    int pid_ = -1;
+    int pipe_ = -1;
+#endif
+};
