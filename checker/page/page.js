@@ -152,8 +152,10 @@
 
   function refusalText(status, answer, sent) {
     const keys = [...sent.changes.keys()].join(', ');
-    const problems = (answer.problems || []).join(' ');
-    const advice = answer.advice || '';
+    // The server's sentences, each ended with a full stop.
+    const sentence = (text) => /[.!?]$/.test(text.trim()) ? text.trim() : text.trim() + '.';
+    const problems = (answer.problems || []).map(sentence).join(' ');
+    const advice = answer.advice ? sentence(answer.advice) : '';
     switch (answer.outcome) {
       case 'stale':
         return 'Not written: the settings file was changed outside this page (by hand or by another program) ' +
@@ -161,12 +163,12 @@
       case 'bad-input':
         return 'Not written: ' + (problems || 'the value of ' + keys + ' is not one the game can take.') + ' The field shows the value in the file again.';
       case 'not-written':
-        return 'Not written: ' + (problems || 'the settings file cannot be changed.') + ' ' +
-          (advice || 'If the file is read-only, clear “Read-only” in its Properties; if another program holds it open, close that program; ' +
-            'if the game is in a protected folder such as Program Files, move the game to a folder of your own. Then make the change again.');
+        return ['Not written: ' + (problems || 'the settings file cannot be changed.'),
+          'What to do: ' + (advice || 'if the file is read-only, clear “Read-only” in its Properties; if another program holds it open, close that program; ' +
+            'if the game is in a protected folder such as Program Files, move the game to a folder of your own. Then make the change again.')];
       case 'no-file':
-        return 'Not written: there is no settings file and none could be made. ' + (problems ? problems + ' ' : '') +
-          (advice || 'Copy Glimmerward-defaults.ini to Glimmerward.ini beside the game, as README.txt says, then try again.');
+        return ['Not written: there is no settings file and none could be made.' + (problems ? ' ' + problems : ''),
+          'What to do: ' + (advice || 'copy Glimmerward-defaults.ini to Glimmerward.ini beside the game, as README.txt says, then try again.')];
       default:
         if (status === 0) {
           return 'Not written: the page cannot reach glimmerward-check (' + answer.refusal + '). It may have been closed; start it again with --page.';
@@ -479,11 +481,13 @@
 
   // ---- the notice area -----------------------------------------------------------------------
 
+  // `text` is one sentence or several, each a line of its own.
   function notice(kind, text) {
     const status = $('status');
     const time = new Date().toLocaleTimeString([], {hour: '2-digit', minute: '2-digit', second: '2-digit'});
     status.className = 'status ' + kind;
-    status.replaceChildren(el('span', {class: 'time', text: time}), ' ', el('span', {text}));
+    const lines = [].concat(text).map((line, i) => el('span', {class: i ? 'advice' : '', text: line}));
+    status.replaceChildren(el('span', {class: 'time', text: time}), ' ', el('span', {class: 'message'}, lines));
   }
 
   // ---- search, links, start ------------------------------------------------------------------
