@@ -31,7 +31,7 @@
   let epoch = 0;             // bumped by every change sent, so an older poll answer is dropped
   const undoStack = [];
   const redoStack = [];
-  let burst = null;          // {id, control, entry}: the control being dragged and its undo step
+  let burst = null;          // {id, control, op}: the control being dragged and its undo step
   let burstCount = 0;
 
   // ---- talking to glimmerward-check ----------------------------------------------------
@@ -206,7 +206,7 @@
     const target = kind === 'undo' ? entry.before : entry.after;
     const change = target.reset ? {reset: true} : {value: target.value};
     if (!enqueue(entry.key, change, {entry, kind})) {
-      notice('info', 'The file already says ' + entry.key + ' = ' + target.value + '.');
+      notice('info', 'The file already says ' + entry.key + ' = ' + believed(entry.key) + '.');
     }
     setControls(entry.key, believed(entry.key));
     updateUndo();
@@ -262,19 +262,18 @@
     return channels.concat(row.channel3.value.trim(), row.number.value.trim()).join(' ');
   }
 
-  function needsNumber(control, what) {
+  function needsNumber(what) {
     notice('error', 'Not written: ' + what + ' needs a number, such as 1.5 (with a point, not a comma). ' +
       'The field shows the value in the file again.');
-    control.classList.add('invalid');
   }
 
   function wireFloat(row) {
     const {input, setting} = row;
-    input.addEventListener('input', () => { input.dataset.dirty = '1'; input.classList.remove('invalid'); });
+    input.addEventListener('input', () => { input.dataset.dirty = '1'; });
     input.addEventListener('change', () => {
       delete input.dataset.dirty;
       const text = input.value.trim();
-      if (text === '') { needsNumber(input, setting.key); setControls(setting.key, believed(setting.key)); return; }
+      if (text === '') { needsNumber(setting.key); setControls(setting.key, believed(setting.key)); return; }
       changeFrom(input, setting.key, text, false);
     });
   }
@@ -290,10 +289,10 @@
       endBurst();
     });
     for (const [field, what] of [[row.channel3, key + ' channel 3'], [row.number, key + ' number']]) {
-      field.addEventListener('input', () => { field.dataset.dirty = '1'; field.classList.remove('invalid'); });
+      field.addEventListener('input', () => { field.dataset.dirty = '1'; });
       field.addEventListener('change', () => {
         delete field.dataset.dirty;
-        if (field.value.trim() === '') { needsNumber(field, what); setControls(key, believed(key)); return; }
+        if (field.value.trim() === '') { needsNumber(what); setControls(key, believed(key)); return; }
         changeFrom(field, key, colorText(row), false);
       });
     }
@@ -366,7 +365,7 @@
       if (!row) continue;
       row.setting = setting;
       const waiting = queue.has(setting.key) || (inFlight && inFlight.changes.has(setting.key));
-      if (force) for (const input of row.inputs) { delete input.dataset.dirty; input.classList.remove('invalid'); }
+      if (force) for (const input of row.inputs) delete input.dataset.dirty;
       if (force || !waiting) setControls(setting.key, setting.value);
       row.origin.textContent = setting.line ? 'line ' + setting.line : 'default';
       row.origin.title = setting.line ? 'Set in line ' + setting.line + ' of the file' : 'Not in the file: the default applies';

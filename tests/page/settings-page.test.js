@@ -58,6 +58,8 @@ function runHost() {
     if (match) rows.set(match[1], {values: match[2].trim().split(/\s+/).join(' '), from: match[3]});
   }
   assert.equal(rows.size, 59, `the stand-in host should show all 59 settings:\n${out}`);
+  // Where the runner ran it: on this machine or in the emulated one.
+  rows.runner = ((run.stderr || '').match(/^with-wine: Windows programs run .*$/m) || ['with-wine: ?'])[0];
   return rows;
 }
 
@@ -87,6 +89,10 @@ test.before(async () => {
   // The game folder as README.txt lays it out: the plug-in in "scripts", the checker and the
   // defaults file beside the game's executable, and the checker started there once, which
   // makes Glimmerward.ini of the defaults.
+  for (const name of ['PAGE_RELEASE_ZIP', 'PAGE_HOST']) {
+    assert.ok(fs.existsSync(env(name)), `${env(name)} is missing: build the Windows build first ` +
+      '(cmake --preset windows), or point GLIMMERWARD_WINDOWS_BUILD at it');
+  }
   fs.rmSync(work, {recursive: true, force: true});
   const unpacked = path.join(work, 'Glimmerward');
   fs.mkdirSync(path.join(game, 'scripts'), {recursive: true});
@@ -367,7 +373,7 @@ test('edits made outside the page show on it, and a change against an older vers
   await page.unroute('**/api/state**');
 });
 
-test('the file differs from the release\'s in the two lines changed, and the plug-in reads them', async () => {
+test('the file differs from the release\'s in the two lines changed, and the plug-in reads them', async (t) => {
   const now = lines(read());
   const was = lines(original);
   assert.equal(now.length, was.length);
@@ -379,6 +385,7 @@ test('the file differs from the release\'s in the two lines changed, and the plu
   assert.ok(fs.existsSync(path.join(game, 'Glimmerward.ini.bak')), 'the backup is where the page says');
 
   const hostAfter = runHost();
+  t.diagnostic(hostAfter.runner);
   const differ = [...hostAfter].filter(([key, row]) => JSON.stringify(row) !== JSON.stringify(hostBefore.get(key)));
   assert.deepEqual(Object.fromEntries(differ), {
     PickupSize: {values: '2.5', from: 'file'},
