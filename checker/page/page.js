@@ -218,8 +218,8 @@
     const nextRedo = redoStack[redoStack.length - 1];
     $('undo').disabled = !nextUndo;
     $('redo').disabled = !nextRedo;
-    $('undo').title = nextUndo ? 'Undo: set ' + describe(nextUndo, nextUndo.before) : 'Nothing to undo';
-    $('redo').title = nextRedo ? 'Redo: set ' + describe(nextRedo, nextRedo.after) : 'Nothing to redo';
+    $('undo').title = nextUndo ? 'Undo (Ctrl+Z): set ' + describe(nextUndo, nextUndo.before) : 'Nothing to undo';
+    $('redo').title = nextRedo ? 'Redo (Ctrl+Y): set ' + describe(nextRedo, nextRedo.after) : 'Nothing to redo';
   }
 
   // ---- a player's changes --------------------------------------------------------------------
@@ -523,6 +523,16 @@
     $('undo').addEventListener('click', () => step('undo'));
     $('redo').addEventListener('click', () => step('redo'));
     $('problems').addEventListener('click', follow);
+    // Ctrl+Z and Ctrl+Y (or Ctrl+Shift+Z) as the buttons, except in a field being typed in,
+    // where they keep undoing the typing.
+    document.addEventListener('keydown', (event) => {
+      if (!(event.ctrlKey || event.metaKey) || event.altKey) return;
+      const typing = event.target.matches && event.target.matches('input[type="number"], input[type="search"]');
+      const letter = event.key.toLowerCase();
+      if (typing || (letter !== 'z' && letter !== 'y')) return;
+      event.preventDefault();
+      step(letter === 'y' || event.shiftKey ? 'redo' : 'undo');
+    });
     if (!SECRET) {
       $('closing').textContent = 'This address has no key.';
       notice('error', 'Open the page with the whole address that glimmerward-check --page shows, key included.');
