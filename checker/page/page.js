@@ -355,7 +355,7 @@
         el('ul', {}, (problem.warnings || []).map((text) => el('li', {text})))]));
       if (problem.key) {
         if (!byKey.has(problem.key)) byKey.set(problem.key, []);
-        byKey.get(problem.key).push(...(problem.warnings || []));
+        byKey.get(problem.key).push(...(problem.warnings || []).map((text) => problem.where + ': ' + text));
       }
     }
     $('summary-title').classList.toggle('has-problems', problems.childElementCount > 0);
