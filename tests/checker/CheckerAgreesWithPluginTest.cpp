@@ -20,6 +20,7 @@
 #include "src/settings/PickupSettings.h"
 #include "standin/HostImage.h"
 #include "tests/standin/StandInFixture.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/FakeExecutable.h"
 
 namespace {
@@ -35,35 +36,9 @@ struct CheckerRun {
 
 // Runs the checker on `argument` with its output through a pipe.
 CheckerRun RunChecker(const std::string& argument) {
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE readEnd = nullptr;
-    HANDLE writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return {-1, "no pipe"};
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
-    startup.hStdInput = nullptr;
-    std::string command = "\"" + (HostFolder() / "glimmerward-check.exe").string() + "\" \"" + argument + "\" --all --no-wait";
-    PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
-    CloseHandle(writeEnd);
-    CheckerRun run{-1, {}};
-    if (started) {
-        char buffer[4096];
-        DWORD got = 0;
-        while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0) run.output.append(buffer, got);
-        WaitForSingleObject(process.hProcess, INFINITE);
-        DWORD status = 0;
-        GetExitCodeProcess(process.hProcess, &status);
-        run.status = static_cast<int>(status);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
-    CloseHandle(readEnd);
-    return run;
+    ChildProcess checker({(HostFolder() / "glimmerward-check.exe").string(), argument, "--all", "--no-wait"});
+    const int status = checker.finish();
+    return {status, checker.output()};
 }
 
 // One row of the checker's final table: its channels (colour entries) and its float.

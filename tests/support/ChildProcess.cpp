@@ -60,6 +60,16 @@ bool ChildProcess::readSome(int milliseconds) {
     }
 }
 
+int ChildProcess::finish() {
+    if (!started_ || ended_) return -1;
+    while (readSome(1000)) {
+    }
+    WaitForSingleObject(process_, INFINITE);
+    ended_ = true;
+    DWORD status = 0;
+    return GetExitCodeProcess(process_, &status) ? static_cast<int>(status) : -1;
+}
+
 void ChildProcess::kill() {
     if (!started_ || ended_) return;
     TerminateProcess(process_, 1);
@@ -102,6 +112,16 @@ bool ChildProcess::readSome(int milliseconds) {
     if (got <= 0) return false;
     output_.append(buffer, static_cast<std::size_t>(got));
     return true;
+}
+
+int ChildProcess::finish() {
+    if (!started_ || ended_) return -1;
+    while (readSome(1000)) {
+    }
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    ended_ = true;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 int ChildProcess::terminate() {

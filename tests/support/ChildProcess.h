@@ -21,6 +21,10 @@ public:
     bool waitForOutput(const std::function<bool(const std::string&)>& ready, double seconds);
     const std::string& output() const { return output_; }
 
+    // Reads its output to the end and waits for it to end: its exit status, or -1 when it was
+    // not started or did not exit by itself.
+    int finish();
+
 #ifndef _WIN32
     // Sends it SIGTERM and waits for its end: its exit status, or -1 when it did not exit.
     int terminate();
