@@ -136,7 +136,8 @@ test.before(async () => {
   });
   page.errors = errors;
   await page.goto(server.url);
-  await page.waitForFunction(() => document.getElementById('value-PickupSize').value === '1.2');
+  // The rows are made once the page has the file's state.
+  await page.waitForFunction(() => document.getElementById('value-PickupSize')?.value === '1.2');
 });
 
 test.after(async () => {
