@@ -262,7 +262,55 @@ TEST_F(PageServerTest, AnswersOneConnectionWhileAnotherWaitsInTheMiddleOfItsRequ
     EXPECT_EQ(200, response.result_int());
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+// Double-clicked in Explorer, the checker is alone in a console of its own and is given no
+// arguments: it checks the folder it lies in, then serves the page there until its window
+// closes. Where it can make no settings file, there is no page and it waits for Enter.
+TEST(PageOnDoubleClick, ShowsTheSummaryThenServesThePageOfItsOwnFolder) {
+    TempFolder game;
+    game.write("game.exe", SupportedGame(110));
+    game.write("Glimmerward.ini", ReadFile(GLIMMERWARD_RELEASE_INI));
+    const std::filesystem::path program = game.path() / "glimmerward-check.exe";
+    std::filesystem::copy_file(CheckerProgram(), program);
+
+    ChildProcess checker({program.string()}, ChildProcess::Console::Own);
+    ASSERT_TRUE(checker.started());
+    const std::regex address(R"(http://127\.0\.0\.1:(\d+)/\?key=([0-9a-f]{64}))");
+    ASSERT_TRUE(checker.waitForOutput(
+        [](const std::string& out) { return out.find("close this window to stop") != std::string::npos; }, StartSeconds))
+        << checker.output();
+    const std::string out = checker.output();
+    std::smatch found;
+    ASSERT_TRUE(std::regex_search(out, found, address)) << out;
+    // The report's summary comes first, then the page's address.
+    EXPECT_LT(out.find("Nothing looks wrong."), out.find(found[0].str())) << out;
+    EXPECT_EQ(std::string::npos, out.find("Press Enter")) << out;
+
+    asio::io_context io;
+    tcp::socket socket(io);
+    socket.connect({asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(std::stoi(found[1]))});
+    http::request<http::string_body> request{http::verb::get, "/?key=" + found[2].str(), 11};
+    request.set(http::field::host, "127.0.0.1:" + found[1].str());
+    http::write(socket, request);
+    beast::flat_buffer buffer;
+    http::response<http::string_body> response;
+    http::read(socket, buffer, response);
+    EXPECT_EQ(200, response.result_int());
+}
+
+TEST(PageOnDoubleClick, NoPageWhereNoSettingsFileCanBeMadeAndItWaitsForEnterAsBefore) {
+    TempFolder notAGame;
+    const std::filesystem::path program = notAGame.path() / "glimmerward-check.exe";
+    std::filesystem::copy_file(CheckerProgram(), program);
+
+    // Its input is empty: the wait for Enter ends at once.
+    ChildProcess checker({program.string()}, ChildProcess::Console::Own);
+    ASSERT_TRUE(checker.started());
+    EXPECT_EQ(2, checker.finish()) << checker.output();
+    EXPECT_NE(std::string::npos, checker.output().find("Press Enter to close this window.")) << checker.output();
+    EXPECT_EQ(std::string::npos, checker.output().find("http://")) << checker.output();
+}
+#else
 TEST_F(PageServerTest, StopsOnSigtermWithTheReportsStatus) {
     EXPECT_EQ(0, checker->terminate()) << checker->output();
 }

@@ -14,7 +14,7 @@
 
 #ifdef _WIN32
 
-ChildProcess::ChildProcess(const std::vector<std::string>& command) {
+ChildProcess::ChildProcess(const std::vector<std::string>& command, Console console) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE readEnd = nullptr;
     HANDLE writeEnd = nullptr;
@@ -28,7 +28,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& command) {
     std::string line;
     for (const std::string& argument : command) line += (line.empty() ? "\"" : " \"") + argument + "\"";
     PROCESS_INFORMATION process{};
-    started_ = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+    const DWORD flags = console == Console::Own ? CREATE_NEW_CONSOLE : 0;
+    started_ = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr, &startup, &process);
     CloseHandle(writeEnd);
     pipe_ = readEnd;
     if (!started_) return;
@@ -79,7 +80,7 @@ void ChildProcess::kill() {
 
 #else
 
-ChildProcess::ChildProcess(const std::vector<std::string>& command) {
+ChildProcess::ChildProcess(const std::vector<std::string>& command, Console) {
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) return;
     pid_ = fork();

@@ -8,8 +8,13 @@
 
 class ChildProcess {
 public:
+    enum class Console {
+        Shared,  // the test's own console, as from a command line
+        Own,     // on Windows a console of its own, as a double click in Explorer gives it
+    };
+
     // Starts `command[0]` with the rest as its arguments.
-    explicit ChildProcess(const std::vector<std::string>& command);
+    explicit ChildProcess(const std::vector<std::string>& command, Console console = Console::Shared);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
