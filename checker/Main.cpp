@@ -280,8 +280,8 @@ int main(int argc, char** argv) {
         }
     }
     pageFile.folder = report;
-    if (const SettingsReading reading = ReadSettingsInto(report, settingsPath); !reading.version.empty()) {
-        report.remarks.push_back({false, "version of the settings file: " + reading.version +
+    if (const std::string version = ReadSettingsInto(report, settingsPath); !version.empty()) {
+        report.remarks.push_back({false, "version of the settings file: " + version +
                                              " (give it to --expect to change only this version)"});
     }
 

@@ -68,7 +68,7 @@ std::string CurrentVersion(const std::string& path) {
 
 json PageState(const PageFile& file) {
     Report report = file.folder;
-    const SettingsReading reading = ReadSettingsInto(report, file.path);
+    const std::string version = ReadSettingsInto(report, file.path);
 
     json remarks = json::array();
     for (const Remark& remark : report.remarks) {
@@ -83,7 +83,7 @@ json PageState(const PageFile& file) {
     json settings = json::array();
     for (std::size_t i = 0; i < report.check.finals.size(); ++i) settings.push_back(SettingJson(i, report.check.finals[i]));
 
-    return {{"version", reading.version},
+    return {{"version", version},
             {"file", Utf8FromPathText(file.path)},
             {"backup", Utf8FromPathText(file.path + ".bak")},
             {"subject", Utf8FromPathText(report.subject)},

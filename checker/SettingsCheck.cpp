@@ -85,7 +85,7 @@ public:
 private:
     void add(Finding kind, std::function<std::string()> text) { notes_.push_back({kind, std::move(text)}); }
     void entry();
-    void floatValue();
+    void floatValue(const FinalSetting& setting);
     void colorValue(const FinalSetting& setting);
     void afterNumber(std::string_view rest, std::string_view readAs);
     void writtenNumber(std::string_view readAs, float written);
@@ -115,8 +115,8 @@ std::vector<PendingNote> PieceAnalysis::run() {
             while (!word.empty() && IsBlank(word.front())) word.remove_prefix(1);
             const std::size_t wordEnd = std::min(word.find_first_of(" \t:"), word.size());
             const std::string_view key = word.substr(0, wordEnd);
-            if (piece_.piece == 1 && FindPickupSetting(key)) {
-                meant_ = FindPickupSetting(key);
+            if (const auto setting = FindPickupSetting(key); piece_.piece == 1 && setting) {
+                meant_ = setting;
                 add(Finding::MissingEquals, [key] {
                     return "it starts with the key " + std::string(key) +
                            ", but without \"=\" the plug-in skips it: write key = value";
@@ -181,11 +181,11 @@ void PieceAnalysis::entry() {
     if (setting.color) {
         colorValue(setting);
     } else {
-        floatValue();
+        floatValue(setting);
     }
 }
 
-void PieceAnalysis::floatValue() {
+void PieceAnalysis::floatValue(const FinalSetting& setting) {
     const auto number = ScanFloatPrefix(piece_.value);
     if (number.end == 0) {
         add(Finding::NotANumber, [this] {
@@ -196,7 +196,7 @@ void PieceAnalysis::floatValue() {
     }
     const std::string_view readAs = piece_.value.substr(0, number.end);
     afterNumber(piece_.value.substr(number.end), readAs);
-    writtenNumber(readAs, finals_[*FindPickupSetting(piece_.key)].value);
+    writtenNumber(readAs, setting.value);
 }
 
 void PieceAnalysis::colorValue(const FinalSetting& setting) {
@@ -222,7 +222,7 @@ void PieceAnalysis::colorValue(const FinalSetting& setting) {
     const std::string_view rest = piece_.value.substr(scan.end);
     if (scan.fields < 5) {
         const PickupColorEntry preset = ScanPickupColor("");
-        const PickupColorEntry entryDefault = DefaultPickupColor(static_cast<int>(*FindPickupSetting(piece_.key) - FloatSettingCount));
+        const PickupColorEntry entryDefault = DefaultPickupColor(static_cast<int>(*meant_ - FloatSettingCount));
         add(Finding::StopsEarly, [fields = scan.fields, rest, preset, entryDefault] {
             std::string text = "the plug-in reads only " + FieldList(0, fields) + " (" + std::to_string(fields) +
                                " of the 5 fields); ";

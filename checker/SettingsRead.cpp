@@ -45,21 +45,18 @@ SettingsCheck CheckLargeFile(const std::string& path) {
 
 }  // namespace
 
-SettingsReading ReadSettingsInto(Report& report, const std::string& path) {
-    SettingsReading reading;
-    reading.read = !path.empty() && Readable(path, report);
-    report.read = reading.read;
-    if (!reading.read) {
+std::string ReadSettingsInto(Report& report, const std::string& path) {
+    report.read = !path.empty() && Readable(path, report);
+    if (!report.read) {
         report.remarks.push_back({false, "no settings file is read, so the plug-in writes every default"});
         report.check.finals = DefaultFinals();
-        return reading;
+        return {};
     }
     // The version and the verdicts from the same bytes, so that they always belong together.
     if (const FileRead file = ReadWholeFile(path, LargestSettingsFile); file.problem.empty()) {
-        reading.version = SettingsVersion(file.bytes);
         report.check = CheckSettingsText(file.bytes);
-    } else {
-        report.check = CheckLargeFile(path);
+        return SettingsVersion(file.bytes);
     }
-    return reading;
+    report.check = CheckLargeFile(path);
+    return {};
 }

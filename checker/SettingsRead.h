@@ -6,11 +6,7 @@
 
 #include "checker/Report.h"
 
-struct SettingsReading {
-    bool read = false;    // whether a settings file was read
-    std::string version;  // the version of the bytes checked; empty when none were read whole
-};
-
 // Reads the file at `path` (none when empty) into `report`: its verdicts and `read`, and
-// remarks on why it could not be read.
-SettingsReading ReadSettingsInto(Report& report, const std::string& path);
+// remarks on why it could not be read. Gives the version of the bytes checked, empty when
+// none were read whole.
+std::string ReadSettingsInto(Report& report, const std::string& path);

@@ -38,23 +38,8 @@ int OpenHandles() {
     return open;
 }
 
-class PluginInHost : public StandInHostTest {
+class PluginInHost : public PluginInStandInTest {
 protected:
-    void SetUp() override {
-        StandInHostTest::SetUp();
-        RemoveSettings();
-        HostImage::FillData(0xCC);
-    }
-    void TearDown() override {
-        if (plugin) FreeLibrary(plugin);
-        RemoveSettings();
-    }
-
-    static void RemoveSettings() {
-        for (const char* place : {"plugins", "scripts"}) fs::remove_all(HostFolder() / place);
-        fs::remove(HostFolder() / "Glimmerward.ini");
-    }
-
     static void WriteSettings(const fs::path& relative, std::string_view text) {
         const fs::path file = HostFolder() / relative;
         fs::create_directories(file.parent_path());
@@ -69,8 +54,6 @@ protected:
         ASSERT_TRUE(FreeLibrary(plugin));
         plugin = nullptr;
     }
-
-    HMODULE plugin = nullptr;
 };
 
 TEST_F(PluginInHost, HooksOnlyTheRunningBuildAppliesTheSettingsOnEveryCallAndRestoresTheHostOnUnload) {

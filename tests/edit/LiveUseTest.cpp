@@ -73,30 +73,18 @@ Look LookAtHost() {
     return look;
 }
 
-class LiveUse : public StandInHostTest {
+class LiveUse : public PluginInStandInTest {
 protected:
     void SetUp() override {
-        StandInHostTest::SetUp();
-        RemoveSettings();
-        HostImage::FillData(0xCC);
+        PluginInStandInTest::SetUp();
+        fs::remove(Result());
     }
     void TearDown() override {
-        if (plugin) FreeLibrary(plugin);
-        RemoveSettings();
+        PluginInStandInTest::TearDown();
+        fs::remove(Result());
     }
 
-    static fs::path Settings() { return HostFolder() / "Glimmerward.ini"; }
     static fs::path Result() { return HostFolder() / "live_writer.result"; }
-
-    static void RemoveSettings() {
-        for (const char* place : {"plugins", "scripts"}) fs::remove_all(HostFolder() / place);
-        for (const fs::path& file : {Settings(), fs::path(Settings().string() + ".bak"),
-                                     fs::path(Settings().string() + ".lock"), Result()}) {
-            fs::remove(file);
-        }
-    }
-
-    HMODULE plugin = nullptr;
 };
 
 TEST_F(LiveUse, EveryHookedCallSeesOneWholeVersionWhileAnotherProcessChangesTheFile500Times) {
