@@ -82,7 +82,6 @@ WriteOutcome WriteSettings(const std::string& path, const std::string& defaults,
             return Refused(outcome, WriteStatus::NoFile, "no settings file yet, and " + defaults + " cannot be read");
         }
         file.bytes = std::move(start.bytes);
-        outcome.done.push_back("made " + path + " from " + defaults);
     }
     if (const std::string notText = NotText(file.bytes); !notText.empty()) {
         return Refused(outcome, WriteStatus::BadInput, path + " is not changed: " + notText);
@@ -144,11 +143,12 @@ WriteOutcome WriteSettings(const std::string& path, const std::string& defaults,
     const ReplaceResult replaced = ReplaceFileContents(path, edited.text);
     outcome.retries += replaced.retries;
     if (!replaced.replaced) return Refused(outcome, WriteStatus::NotWritten, replaced.problem, replaced.obstacle);
+    // Said only once it is so: a refused write made nothing.
     if (!file.exists) outcome.changed.push_back("made " + path + " from " + defaults);
     for (const SettingChange& change : changes) {
-        outcome.done.push_back("set " + std::string(PickupSettings[change.setting].key) + " = " + change.valueText);
-        outcome.changed.push_back(outcome.done.back());
+        outcome.changed.push_back("set " + std::string(PickupSettings[change.setting].key) + " = " + change.valueText);
     }
+    outcome.done.insert(outcome.done.end(), outcome.changed.begin(), outcome.changed.end());
     outcome.version = SettingsVersion(edited.text);
     return outcome;
 }

@@ -106,9 +106,15 @@ TEST(WriteSettings, MakesAMissingFileFromTheDefaultsOrRefuses) {
     const std::string path = (folder.path() / "Glimmerward.ini").string();
     EXPECT_EQ(WriteStatus::NoFile, WriteSettings(path, {}, {{"PickupSize=3"}, {}, {}}).status);
     EXPECT_FALSE(fs::exists(path));
+    // A refused change makes no file, and says it made none.
+    const WriteOutcome refused = WriteSettings(path, defaults, {{"Volume=3"}, {}, {}});
+    EXPECT_EQ(WriteStatus::BadInput, refused.status);
+    EXPECT_EQ(std::vector<std::string>{}, refused.done);
+    EXPECT_FALSE(fs::exists(path));
 
     const WriteOutcome made = WriteSettings(path, defaults, {{"PickupSize=3"}, {}, {}});
     ASSERT_EQ(WriteStatus::Written, made.status);
+    EXPECT_EQ((std::vector<std::string>{"made " + path + " from " + defaults, "set PickupSize = 3"}), made.done);
     EXPECT_EQ("; defaults\nPickupSize = 3\n", Bytes(path));
     EXPECT_FALSE(fs::exists(path + ".bak"));  // there was nothing before
     EXPECT_EQ("; defaults\nPickupSize = 1.2\n", Bytes(defaults));
