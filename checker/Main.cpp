@@ -280,7 +280,10 @@ int main(int argc, char** argv) {
         }
     }
     pageFile.folder = report;
-    if (const std::string version = ReadSettingsInto(report, settingsPath); !version.empty()) {
+    // Started by a double click, the checker shows the page until its window closes; the
+    // version, which only --expect takes, would be noise there.
+    const bool doubleClicked = wait && OwnsConsole();
+    if (const std::string version = ReadSettingsInto(report, settingsPath); !version.empty() && !doubleClicked) {
         report.remarks.push_back({false, "version of the settings file: " + version +
                                              " (give it to --expect to change only this version)"});
     }
@@ -300,8 +303,6 @@ int main(int argc, char** argv) {
             status = OutputNotWritten;
         }
     }
-    // Started by a double click, the checker shows the page until its window closes.
-    const bool doubleClicked = wait && OwnsConsole();
     if (servePage || doubleClicked) {
         if (!pageFile.path.empty()) {
             if (ServePage(std::move(pageFile), browser, doubleClicked)) return status;
