@@ -37,7 +37,6 @@ std::vector<const FinalSetting*> Differing(const Report& report) {
     return differing;
 }
 
-
 std::string Padded(std::string text, std::size_t width) {
     if (text.size() < width) text.append(width - text.size(), ' ');
     return text;
@@ -48,9 +47,6 @@ std::string Source(const FinalSetting& setting) {
 }
 
 std::string NumberText(const FinalSetting& setting) { return RoundTripText(setting.value) + " (" + BitsText(setting.value) + ")"; }
-
-
-
 
 std::string Escaped(const std::string& text) {
     std::string html;

@@ -37,7 +37,6 @@ constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 constexpr bool IsHexDigit(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
-
 // The length of the longest prefix of `s` that some floating constant of strtod's subject
 // sequence begins with: what "%f" reads before it either converts or fails to match.
 std::size_t LongestConstantPrefix(std::string_view s) {
