@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <string>
 #include <string_view>
@@ -170,9 +171,15 @@ bool ServePage(PageFile file, bool openBrowser, bool doubleClicked) {
     }
     const std::string address = server.address();
     std::printf("\nSettings page: %s\n", address.c_str());
+    // The browser gets the key through a private file, gone once the page has come with it.
+    std::optional<RedirectFile> redirect;
+    if (openBrowser) redirect.emplace(address);
+    server.whenKeyFirstUsed([&redirect] {
+        if (redirect) redirect->remove();
+    });
     if (!openBrowser) {
         std::printf("Open this address in your web browser.");
-    } else if (OpenInBrowser(address)) {
+    } else if (!redirect->path().empty() && OpenInBrowser(redirect->path())) {
         std::printf("It opens in your web browser.");
     } else {
         std::printf("No web browser could be opened from here: open this address in your web browser.");

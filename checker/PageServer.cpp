@@ -152,6 +152,11 @@ public:
     std::string port;
     std::string problem;
     int connections = 0;
+    std::function<void()> firstKeyed;
+
+    void keyUsed() {
+        if (firstKeyed) std::exchange(firstKeyed, nullptr)();
+    }
 
 private:
     Response answerApi(const Request& request, const Target& target);
@@ -284,10 +289,8 @@ Response PageSite::answer(const Request& request) {
     }
     const Target target = SplitTarget(request.target());
     if (target.path == "/") {
-        if (!SameKey(QueryValue(target.query, "key").value_or(""), key)) {
-            return Refusal(http::status::forbidden, version,
-                           "This address lacks the page's key: open the whole address that glimmerward-check shows.");
-        }
+        // The page holds no data, and must load again once it has taken the key out of its address.
+        if (SameKey(QueryValue(target.query, "key").value_or(""), key)) keyUsed();
         if (request.method() != http::verb::get) return NotAllowed(version, "GET");
         return PageAnswer(version);
     }
@@ -301,6 +304,7 @@ Response PageSite::answerApi(const Request& request, const Target& target) {
         return Refusal(http::status::forbidden, version,
                        "The request lacks the page's key: open the page from the address that glimmerward-check shows.");
     }
+    keyUsed();
     if (target.path == "/api/state") {
         if (request.method() != http::verb::get) return NotAllowed(version, "GET");
         const std::optional<std::string_view> since = QueryValue(target.query, "since");
@@ -333,6 +337,8 @@ PageServer::~PageServer() = default;
 const std::string& PageServer::problem() const { return site_->problem; }
 
 std::string PageServer::address() const { return "http://127.0.0.1:" + site_->port + "/?key=" + site_->key; }
+
+void PageServer::whenKeyFirstUsed(std::function<void()> first) { site_->firstKeyed = std::move(first); }
 
 void PageServer::run() {
     if (problem().empty()) site_->run();

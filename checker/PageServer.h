@@ -27,6 +27,10 @@ public:
     // The page's address, its key included: http://127.0.0.1:PORT/?key=KEY
     std::string address() const;
 
+    // Calls `first` once, on the server's thread, at the first request that carries the page's
+    // key: in the query of the page's address (/?key=KEY) or in the key header of /api requests.
+    void whenKeyFirstUsed(std::function<void()> first);
+
     // Answers requests, several connections at once in this one thread, until the program is
     // asked to stop: Ctrl+C, SIGTERM, or on Windows its console window closed.
     void run();

@@ -3,7 +3,21 @@
 // as the server's text or the player's text, never through a JS number, so nothing is rounded.
 'use strict';
 (function () {
-  const SECRET = new URLSearchParams(location.search).get('key') || '';
+  // The key comes in the address that glimmerward-check opens. It leaves the address bar (and
+  // so what the browser keeps of it) at once, and stays in this tab's storage for a reload.
+  const SECRET = (() => {
+    const STORED = 'glimmerward-key';
+    const params = new URLSearchParams(location.search);
+    const given = params.get('key');
+    if (!given) {
+      try { return sessionStorage.getItem(STORED) || ''; } catch (error) { return ''; }
+    }
+    try { sessionStorage.setItem(STORED, given); } catch (error) { /* a reload then needs the address again */ }
+    params.delete('key');
+    const rest = params.toString();
+    history.replaceState(null, '', location.pathname + (rest ? '?' + rest : '') + location.hash);
+    return given;
+  })();
   const POLL_MS = 400;      // an edit made outside shows within a second
   const BURST_GAP_MS = 100; // a drag writes at most this often
   const GROUPS = ['Pickups', 'Weapon circles', 'Text', 'Effects', 'Colour entries'];

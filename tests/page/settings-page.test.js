@@ -79,6 +79,7 @@ function request({method = 'GET', path: target, headers = {}, body}) {
 }
 
 const server = {process: null, out: '', port: 0, url: '', secret: ''};
+const handedOver = path.join(work, 'handed-over');
 const writes = () => (server.out.match(/^written: /gm) || []).length;
 let original;
 let hostBefore;
@@ -110,7 +111,16 @@ test.before(async () => {
 
   hostBefore = runHost();
 
-  server.process = spawn(checker, ['--page', '--no-browser', game], {stdio: ['ignore', 'pipe', 'pipe']});
+  // The checker opens the page as it does for a player, through xdg-open, here a stand-in that
+  // notes what it was handed; the runtime folder is one of the test's own.
+  const bin = path.join(work, 'bin');
+  const runtime = path.join(work, 'runtime');
+  fs.mkdirSync(bin);
+  fs.mkdirSync(runtime, {mode: 0o700});
+  fs.writeFileSync(path.join(bin, 'xdg-open'), `#!/bin/sh\nprintf '%s' "$1" > '${handedOver}.part' && mv '${handedOver}.part' '${handedOver}'\n`,
+    {mode: 0o755});
+  server.process = spawn(checker, ['--page', game], {stdio: ['ignore', 'pipe', 'pipe'],
+    env: {...process.env, PATH: `${bin}:${process.env.PATH}`, XDG_RUNTIME_DIR: runtime}});
   server.process.stdout.setEncoding('utf8');
   server.process.stderr.setEncoding('utf8');
   server.process.stdout.on('data', (chunk) => { server.out += chunk; });
@@ -135,9 +145,35 @@ test.before(async () => {
     if (message.type() === 'error' && !/\/favicon\.ico$/.test(message.location().url)) errors.push(message.text());
   });
   page.errors = errors;
-  await page.goto(server.url);
+  const opened = Date.now() + 10000;
+  while (!fs.existsSync(handedOver)) {
+    if (Date.now() > opened) assert.fail(`glimmerward-check --page opened no browser:\n${server.out}`);
+    await sleep(20);
+  }
+  const redirect = fs.readFileSync(handedOver, 'utf8');
+  server.redirect = {path: redirect, text: fs.readFileSync(redirect, 'utf8'), mode: fs.statSync(redirect).mode & 0o777,
+    folderMode: fs.statSync(path.dirname(redirect)).mode & 0o777};
+  await page.goto('file://' + redirect);
   // The rows are made once the page has the file's state.
   await page.waitForFunction(() => document.getElementById('value-PickupSize')?.value === '1.2');
+});
+
+test('the key reaches the page through a private file, and leaves the address bar at once', async () => {
+  const redirect = server.redirect;
+  assert.ok(!redirect.path.includes(server.secret), 'the browser was handed the key itself');
+  assert.ok(redirect.path.startsWith(path.join(work, 'runtime') + '/'), redirect.path);
+  assert.ok(redirect.text.includes(server.url), redirect.text);
+  assert.equal(redirect.mode, 0o600);
+  assert.equal(redirect.folderMode, 0o700);
+  assert.equal(page.url(), `http://127.0.0.1:${server.port}/`);
+  // Its job done, the private file is gone.
+  const end = Date.now() + 5000;
+  while (fs.existsSync(redirect.path) && Date.now() < end) await sleep(20);
+  assert.ok(!fs.existsSync(redirect.path), `${redirect.path} is still there after the page loaded`);
+  // A reload still works: the tab keeps the key.
+  await page.reload();
+  await page.waitForFunction(() => document.getElementById('value-PickupSize')?.value === '1.2');
+  assert.equal(page.url(), `http://127.0.0.1:${server.port}/`);
 });
 
 test.after(async () => {
@@ -282,8 +318,6 @@ test('requests that break a rule are refused and change nothing', async () => {
   const good = {'Host': host, 'X-Glimmerward-Key': server.secret, 'Origin': `http://${host}`, 'Content-Type': 'application/json'};
   const post = (headers, body = change) => ({method: 'POST', path: '/api/change', headers, body});
   const refused = [
-    ['the page without the secret', {path: '/'}, 403],
-    ['the page with a wrong secret', {path: '/?key=' + '0'.repeat(64)}, 403],
     ['the state without the secret', {path: '/api/state'}, 403],
     ['a change without the secret', post({...good, 'X-Glimmerward-Key': undefined}), 403],
     ['the page for a wrong Host', {path: '/?key=' + server.secret, headers: {Host: `evil.example:${server.port}`}}, 403],
