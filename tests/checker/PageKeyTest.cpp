@@ -89,37 +89,43 @@ int LoadPage(const std::string& port, const std::string& key) {
 }
 
 #ifdef _WIN32
-// The current user's association of .html with the stand-in browser, while the object lives;
-// what the user had before comes back afterwards.
+// The association of .html with the stand-in browser, while the object lives; what was there
+// before comes back afterwards. Wine looks classes up in the machine's part alone (it does not
+// merge the user's Software\Classes into them), so the association goes into
+// HKEY_CLASSES_ROOT of the shared prefix, which the test holds alone (CTest's lock).
 class HtmlAssociation {
 public:
     explicit HtmlAssociation(const std::wstring& command) {
         HKEY key = nullptr;
-        RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes\\.html", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+        DWORD made = 0;
+        RegCreateKeyExW(HKEY_CLASSES_ROOT, L".html", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, &made);
+        madeExtension_ = made == REG_CREATED_NEW_KEY;
         wchar_t value[256];
         DWORD size = sizeof value;
         if (RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS) {
             before_ = std::wstring(value, size / sizeof(wchar_t)).c_str();
-            hadBefore_ = true;
         }
         SetDefault(key, ProgId);
         RegCloseKey(key);
-        RegCreateKeyExW(HKEY_CURRENT_USER, (std::wstring(L"Software\\Classes\\") + ProgId + L"\\shell\\open\\command").c_str(),
-                        0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+        RegCreateKeyExW(HKEY_CLASSES_ROOT, (std::wstring(ProgId) + L"\\shell\\open\\command").c_str(), 0, nullptr, 0,
+                        KEY_ALL_ACCESS, nullptr, &key, nullptr);
         SetDefault(key, command);
         RegCloseKey(key);
     }
     ~HtmlAssociation() {
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes\\.html", 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
-            if (hadBefore_) {
-                SetDefault(key, before_);
-            } else {
-                RegDeleteValueW(key, nullptr);
-            }
-            RegCloseKey(key);
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, ProgId);
+        if (madeExtension_) {
+            RegDeleteTreeW(HKEY_CLASSES_ROOT, L".html");
+            return;
         }
-        RegDeleteTreeW(HKEY_CURRENT_USER, (std::wstring(L"Software\\Classes\\") + ProgId).c_str());
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L".html", 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+        if (before_) {
+            SetDefault(key, *before_);
+        } else {
+            RegDeleteValueW(key, nullptr);
+        }
+        RegCloseKey(key);
     }
     HtmlAssociation(const HtmlAssociation&) = delete;
     HtmlAssociation& operator=(const HtmlAssociation&) = delete;
@@ -130,8 +136,8 @@ private:
         RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                        static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
     }
-    std::wstring before_;
-    bool hadBefore_ = false;
+    bool madeExtension_ = false;
+    std::optional<std::wstring> before_;
 };
 #else
 // An environment variable set (or, without a value, unset) while the object lives.
@@ -220,7 +226,7 @@ TEST_F(PageKeyTest, TheBrowsersCommandLineHoldsNoKeyAndThePrivatePageGoesOnceLoa
     fs::create_directories(record);
     SetEnvironmentVariableW(L"GLIMMERWARD_BROWSER_RECORD", record.wstring().c_str());
     const HtmlAssociation association(L"\"" + BesideThisTest("standin_browser.exe").wstring() + L"\" \"%1\"");
-    start();
+    ASSERT_NO_FATAL_FAILURE(start());
 
     EXPECT_EQ(std::string::npos, handed.commandLine.find(key)) << handed.commandLine;
     EXPECT_NE(std::string::npos, handed.commandLine.find(handed.path)) << handed.commandLine;
@@ -265,8 +271,7 @@ TEST_F(PageKeyTest, NoProcessSeesTheKeyAndThePrivatePageGoesOnceLoadedOrAtTheEnd
                                      place.runtime ? std::optional(home.path().string()) : std::nullopt);
         const ScopedVariable cache("XDG_CACHE_HOME", std::nullopt);
         checker.reset();
-        start();
-        if (HasFatalFailure()) return;
+        ASSERT_NO_FATAL_FAILURE(start());
 
         const std::string processes = ReadFile(record / "processes");
         EXPECT_NE(std::string::npos, processes.find("xdg-open")) << processes;
