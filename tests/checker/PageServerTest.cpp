@@ -3,6 +3,7 @@
 // over real sockets with an HTTP client, and its settings file checked on disk.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -90,10 +91,12 @@ protected:
         tcp::socket socket(io);
         socket.connect({asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(std::stoi(port))});
         http::request<http::string_body> request{method, target, 11};
-        request.set(http::field::host, "127.0.0.1:" + port);
-        for (const auto& [name, value] : fields) request.set(name, value);
+        // Fields are added as given, so that a test can give one twice.
+        const bool ownHost = std::any_of(fields.begin(), fields.end(), [](const auto& field) { return field.first == "Host"; });
+        if (!ownHost) request.set(http::field::host, "127.0.0.1:" + port);
+        for (const auto& [name, value] : fields) request.insert(name, value);
         request.body() = body;
-        request.prepare_payload();
+        if (!request.has_content_length()) request.prepare_payload();
         http::write(socket, request);
         beast::flat_buffer buffer;
         http::response<http::string_body> response;
@@ -129,6 +132,13 @@ protected:
 TEST_F(PageServerTest, ServesThePageAndTheStateOfTheFileThePluginReads) {
     const Answer page = send(http::verb::get, "/?key=" + key, {});
     ASSERT_EQ(200, page.status) << page.response.body();
+    // The page holds no data: it comes with or without the key, so that a reload works after
+    // its script took the key out of the address bar.
+    for (const std::string& target : {std::string("/"), "/?key=" + std::string(64, 'a')}) {
+        const Answer same = send(http::verb::get, target, {});
+        EXPECT_EQ(200, same.status) << target;
+        EXPECT_EQ(page.response.body(), same.response.body()) << target;
+    }
     EXPECT_EQ("text/html; charset=utf-8", page.response[http::field::content_type]);
     EXPECT_NE(std::string::npos, page.response.body().find(ReadFile(GLIMMERWARD_PAGE_SCRIPT)));
     EXPECT_NE(std::string::npos, page.response.body().find(ReadFile(GLIMMERWARD_PAGE_STYLE)));
@@ -202,8 +212,6 @@ TEST_F(PageServerTest, RefusesEveryRequestThatBreaksTheRulesAndChangesNothing) {
     };
     const std::string wrongKey(64, 'a');
     const Case cases[] = {
-        {"the page without the key", http::verb::get, "/", {}, "", 403},
-        {"the page with a wrong key", http::verb::get, "/?key=" + wrongKey, {}, "", 403},
         {"the page at a foreign host", http::verb::get, "/?key=" + key, {{"Host", "evil.example:" + port}}, "", 403},
         {"the state without the key", http::verb::get, "/api/state", {}, "", 403},
         {"the state with a wrong key", http::verb::get, "/api/state", {{"X-Glimmerward-Key", wrongKey}}, "", 403},
@@ -229,6 +237,39 @@ TEST_F(PageServerTest, RefusesEveryRequestThatBreaksTheRulesAndChangesNothing) {
         EXPECT_EQ(c.status, answer.status) << c.what << ": " << answer.response.body();
         EXPECT_EQ("text/plain; charset=utf-8", answer.response[http::field::content_type]) << c.what;
         EXPECT_EQ("no-store", answer.response[http::field::cache_control]) << c.what;
+    }
+    EXPECT_EQ(original, ReadFile(settings));
+    EXPECT_EQ(0u, writtenLines()) << checker->output();
+}
+
+TEST_F(PageServerTest, RefusesAHeaderGivenTwiceThatDecidesHowTheRequestIsTaken) {
+    const std::string good = setBody(SettingsVersion(original), "PickupSize", "2.5");
+    const std::string length = std::to_string(good.size());
+    struct Case {
+        const char* what;
+        http::verb method;
+        std::string target;
+        Fields fields;
+    };
+    const Fields ownHost = {{"Host", "127.0.0.1:" + port}};
+    const auto twice = [](Fields fields, const std::string& name, const std::string& value) {
+        fields.emplace_back(name, value);
+        return fields;
+    };
+    const Case cases[] = {
+        {"the page's host twice", http::verb::get, "/api/state", twice(twice(api(), "Host", "127.0.0.1:" + port), "Host", "127.0.0.1:" + port)},
+        {"the page's host, then a foreign one", http::verb::get, "/api/state",
+         twice(twice(api(), "Host", "127.0.0.1:" + port), "Host", "evil.example:" + port)},
+        {"the page with the host twice", http::verb::get, "/?key=" + key, twice(ownHost, "Host", "127.0.0.1:" + port)},
+        {"the key twice", http::verb::post, "/api/change", twice(change(), "X-Glimmerward-Key", key)},
+        {"the origin twice", http::verb::post, "/api/change", twice(change(), "Origin", "http://127.0.0.1:" + port)},
+        {"the content type twice", http::verb::post, "/api/change", twice(change(), "Content-Type", "application/json")},
+        {"the length twice", http::verb::post, "/api/change", twice(twice(change(), "Content-Length", length), "Content-Length", length)},
+    };
+    for (const Case& c : cases) {
+        const Answer answer = send(c.method, c.target, c.fields, c.method == http::verb::post ? good : "");
+        EXPECT_EQ(400, answer.status) << c.what << ": " << answer.response.body();
+        EXPECT_EQ("text/plain; charset=utf-8", answer.response[http::field::content_type]) << c.what;
     }
     EXPECT_EQ(original, ReadFile(settings));
     EXPECT_EQ(0u, writtenLines()) << checker->output();
