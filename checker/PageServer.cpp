@@ -183,8 +183,8 @@ public:
     asio::io_context io;
     tcp::acceptor acceptor{io};
     asio::signal_set signals{io, SIGINT, SIGTERM};
-    asio::steady_timer acceptPause{io};
-    Clock::duration pause{};
+    asio::steady_timer acceptTimer{io};
+    Clock::duration acceptPause{};
     // Writes the changes, one at a time, so that waiting for the writer's turn never holds up the
     // loop. After `io`: it is joined, and the jobs it never began are dropped, while `io` stands.
     asio::thread_pool writer{1};
@@ -200,7 +200,7 @@ private:
     }
 };
 
-// One connection of the browser: requests answered one after the other, kept open between them.
+// One connection: requests answered one after the other, kept open between them.
 class PageConnection : public std::enable_shared_from_this<PageConnection> {
 public:
     PageConnection(tcp::socket socket, PageSite& site) : stream_(std::move(socket)), site_(site) {
@@ -331,7 +331,7 @@ void PageSite::accept() {
     acceptor.async_accept([this](beast::error_code error, tcp::socket socket) {
         if (error == asio::error::operation_aborted) return;
         if (error) return acceptLater();
-        pause = {};
+        acceptPause = {};
         // Without room the newcomer is closed as `socket` goes.
         if (connections.size() < ConnectionLimit || makeRoom()) {
             std::make_shared<PageConnection>(std::move(socket), *this)->start();
@@ -341,9 +341,10 @@ void PageSite::accept() {
 }
 
 void PageSite::acceptLater() {
-    pause = pause == Clock::duration{} ? Clock::duration(FirstAcceptPause) : std::min<Clock::duration>(pause * 2, LongestAcceptPause);
-    acceptPause.expires_after(pause);
-    acceptPause.async_wait([this](beast::error_code error) {
+    acceptPause = acceptPause == Clock::duration{} ? Clock::duration(FirstAcceptPause)
+                                                   : std::min<Clock::duration>(acceptPause * 2, LongestAcceptPause);
+    acceptTimer.expires_after(acceptPause);
+    acceptTimer.async_wait([this](beast::error_code error) {
         if (!error) accept();
     });
 }
