@@ -171,7 +171,8 @@ bool ServePage(PageFile file, bool openBrowser, bool doubleClicked) {
     }
     const std::string address = server.address();
     std::printf("\nSettings page: %s\n", address.c_str());
-    // The browser gets the key through a private file, gone once the page has come with it.
+    // The browser gets the key through a private file, gone once the page has come with it, or
+    // else before the server goes (which a closing window on Windows waits for).
     std::optional<RedirectFile> redirect;
     if (openBrowser) redirect.emplace(address);
     server.whenKeyFirstUsed([&redirect] {

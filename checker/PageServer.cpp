@@ -1,15 +1,20 @@
 #include "checker/PageServer.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <exception>
 #include <optional>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/signal_set.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/thread_pool.hpp>
 #include <boost/beast/core/error.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
@@ -33,17 +38,32 @@ using nlohmann::json;
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
 using Request = http::request<http::string_body>;
 using Response = http::response<http::string_body>;
+// Takes a request's answer, at once or once the writer is done.
+using Reply = std::function<void(Response)>;
 
 // The page sends small requests: a change of every setting at once stays far below these.
 constexpr std::size_t BodyLimit = 64 * 1024;
 constexpr std::size_t HeaderLimit = 16 * 1024;
-// A connection without a request for this long is closed; the browser opens another.
+// From a new connection to the end of its first request, from the first byte of a later one
+// to its end, and for writing an answer: ample for a browser on this computer, short enough
+// that silent or slow sockets give their place up soon.
+constexpr auto RequestTime = std::chrono::seconds(5);
+// A kept-alive connection waits this long for the first byte of its next request; the browser
+// opens another when it is gone.
 constexpr auto IdleTime = std::chrono::seconds(60);
-// More connections than a browser ever keeps open are turned away.
-constexpr int ConnectionLimit = 64;
+// Far more than a browser keeps open, far fewer than the descriptors a process may have (1024
+// by default on Linux). When all are taken, a newcomer closes one that never carried the key.
+constexpr std::size_t ConnectionLimit = 100;
+// After a failed accept (out of descriptors, say) the next waits, each time longer up to this:
+// trying again at once only spins until a descriptor comes free.
+constexpr auto FirstAcceptPause = std::chrono::milliseconds(25);
+constexpr auto LongestAcceptPause = std::chrono::milliseconds(1000);
 constexpr std::string_view KeyHeader = "X-Glimmerward-Key";
+// Headers that decide how a request is taken: two of one are refused rather than guessed at.
+constexpr std::string_view OnceOnlyHeaders[] = {"Host", "Origin", "Content-Type", "Content-Length", KeyHeader};
 
 Response Answer(http::status status, unsigned version, std::string_view type, std::string body) {
     Response response{status, version};
@@ -135,56 +155,98 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 
 }  // namespace
 
+class PageConnection;
+
 class PageSite {
 public:
     PageSite(PageFile pageFile, std::function<void(const std::string&)> sayLine);
+    ~PageSite();
+    PageSite(const PageSite&) = delete;
+    PageSite& operator=(const PageSite&) = delete;
 
-    Response answer(const Request& request);
-    void accept();
+    // Answers `request` through `reply`: at once, or for a change once the writer has made it.
+    // Whether it carried the page's key.
+    bool answer(const Request& request, const Reply& reply);
     void run();
+    // Forgets a connection that is closing; nothing when it is already forgotten.
+    void forget(const PageConnection& connection) { std::erase(connections, &connection); }
 
-    asio::io_context io;
-    tcp::acceptor acceptor{io};
-    asio::signal_set signals{io, SIGINT, SIGTERM};
+    // Before `io`: connections that the end of `io` destroys still leave this list.
+    std::vector<PageConnection*> connections;
+    std::function<void()> firstKeyed;
     PageFile file;
     std::function<void(const std::string&)> say;
     std::string key;
     std::string port;
     std::string problem;
-    int connections = 0;
-    std::function<void()> firstKeyed;
 
-    void keyUsed() {
-        if (firstKeyed) std::exchange(firstKeyed, nullptr)();
-    }
+    asio::io_context io;
+    tcp::acceptor acceptor{io};
+    asio::signal_set signals{io, SIGINT, SIGTERM};
+    asio::steady_timer acceptTimer{io};
+    Clock::duration acceptPause{};
+    // Writes the changes, one at a time, so that waiting for the writer's turn never holds up the
+    // loop. After `io`: it is joined, and the jobs it never began are dropped, while `io` stands.
+    asio::thread_pool writer{1};
 
 private:
-    Response answerApi(const Request& request, const Target& target);
+    void accept();
+    void acceptLater();
+    bool makeRoom();
+    void answerApi(const Request& request, const Target& target, bool keyed, const Reply& reply);
+    void change(const SettingsWrite& write, unsigned version, Reply reply);
     bool ownAddress(std::string_view host, std::string_view scheme) const {
         return host == std::string(scheme) + "127.0.0.1:" + port || host == std::string(scheme) + "localhost:" + port;
     }
 };
 
-namespace {
-
-// One connection of the browser: requests answered one after the other, kept open between them.
-class Connection : public std::enable_shared_from_this<Connection> {
+// One connection: requests answered one after the other, kept open between them.
+class PageConnection : public std::enable_shared_from_this<PageConnection> {
 public:
-    Connection(tcp::socket socket, PageSite& site) : stream_(std::move(socket)), site_(site) { ++site_.connections; }
-    ~Connection() { --site_.connections; }
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
+    PageConnection(tcp::socket socket, PageSite& site) : stream_(std::move(socket)), site_(site) {
+        site_.connections.push_back(this);
+    }
+    ~PageConnection() { site_.forget(*this); }
+    PageConnection(const PageConnection&) = delete;
+    PageConnection& operator=(const PageConnection&) = delete;
 
-    void read() {
+    // The first request: its whole time counts from now.
+    void start() {
         parser_.emplace();
+        readRequest();
+    }
+
+    // Closes it at once to make room for another.
+    void evict() {
+        site_.forget(*this);
+        stream_.close();
+    }
+
+    bool keyed() const { return keyed_; }
+    Clock::time_point idleSince() const { return idleSince_; }
+
+private:
+    // A kept-alive connection may idle until the first byte of its next request comes; from
+    // there the request has its own short time.
+    void waitForRequest() {
+        parser_.emplace();
+        if (buffer_.size() > 0) return readRequest();
+        stream_.expires_after(IdleTime);
+        stream_.async_read_some(buffer_.prepare(4096), [self = shared_from_this()](beast::error_code error, std::size_t got) {
+            if (error) return self->close();
+            self->buffer_.commit(got);
+            self->readRequest();
+        });
+    }
+
+    void readRequest() {
         parser_->body_limit(BodyLimit);
         parser_->header_limit(HeaderLimit);
-        stream_.expires_after(IdleTime);
+        stream_.expires_after(RequestTime);
         http::async_read(stream_, buffer_, *parser_,
                          [self = shared_from_this()](beast::error_code error, std::size_t) { self->onRead(error); });
     }
 
-private:
     void onRead(beast::error_code error) {
         if (error == http::error::body_limit || error == http::error::header_limit) {
             return send(Refusal(http::status::payload_too_large, 11, "The request is larger than any the page sends."), false);
@@ -195,21 +257,27 @@ private:
         }
         if (error) return close();
         const Request& request = parser_->get();
+        const bool keepAlive = request.keep_alive();
         try {
-            send(site_.answer(request), request.keep_alive());
+            const bool keyed = site_.answer(request, [self = shared_from_this(), keepAlive](Response response) {
+                self->send(std::move(response), keepAlive);
+            });
+            keyed_ = keyed_ || keyed;
         } catch (const std::exception&) {
             send(Refusal(http::status::internal_server_error, request.version(),
-                         "The checker could not answer that; reload the page."), false);
+                         "The checker could not answer that; reload the page."),
+                 false);
         }
     }
 
     void send(Response response, bool keepAlive) {
         response_ = std::move(response);
         response_.keep_alive(keepAlive);
-        stream_.expires_after(IdleTime);
+        stream_.expires_after(RequestTime);
         http::async_write(stream_, response_, [self = shared_from_this()](beast::error_code error, std::size_t) {
             if (error || !self->response_.keep_alive()) return self->close();
-            self->read();
+            self->idleSince_ = Clock::now();
+            self->waitForRequest();
         });
     }
 
@@ -223,9 +291,9 @@ private:
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::string_body>> parser_;
     Response response_;
+    bool keyed_ = false;
+    Clock::time_point idleSince_ = Clock::now();
 };
-
-}  // namespace
 
 PageSite::PageSite(PageFile pageFile, std::function<void(const std::string&)> sayLine)
     : file(std::move(pageFile)), say(std::move(sayLine)), key(NewPageKey()) {
@@ -254,12 +322,48 @@ PageSite::PageSite(PageFile pageFile, std::function<void(const std::string&)> sa
     port = std::to_string(acceptor.local_endpoint().port());
 }
 
+PageSite::~PageSite() {
+    writer.stop();
+    writer.join();
+#ifdef _WIN32
+    // Windows ends the process as soon as the console handler returns: it waits for this, so
+    // that whatever the program tidies up after the page, before the server goes, is done.
+    SetEvent(Stopped());
+#endif
+}
+
 void PageSite::accept() {
     acceptor.async_accept([this](beast::error_code error, tcp::socket socket) {
         if (error == asio::error::operation_aborted) return;
-        if (!error && connections < ConnectionLimit) std::make_shared<Connection>(std::move(socket), *this)->read();
+        if (error) return acceptLater();
+        acceptPause = {};
+        // Without room the newcomer is closed as `socket` goes.
+        if (connections.size() < ConnectionLimit || makeRoom()) {
+            std::make_shared<PageConnection>(std::move(socket), *this)->start();
+        }
         accept();
     });
+}
+
+void PageSite::acceptLater() {
+    acceptPause = acceptPause == Clock::duration{} ? Clock::duration(FirstAcceptPause)
+                                                   : std::min<Clock::duration>(acceptPause * 2, LongestAcceptPause);
+    acceptTimer.expires_after(acceptPause);
+    acceptTimer.async_wait([this](beast::error_code error) {
+        if (!error) accept();
+    });
+}
+
+// Closes the connection idle longest of those that never carried the key: a browser's own
+// ones carry it from their first request, so others on this computer make room for it.
+bool PageSite::makeRoom() {
+    PageConnection* longest = nullptr;
+    for (PageConnection* listed : connections) {
+        if (!listed->keyed() && (!longest || listed->idleSince() < longest->idleSince())) longest = listed;
+    }
+    if (!longest) return false;
+    longest->evict();
+    return true;
 }
 
 void PageSite::run() {
@@ -277,56 +381,87 @@ void PageSite::run() {
 #endif
     accept();
     io.run();
-#ifdef _WIN32
-    SetEvent(Stopped());
-#endif
+    // A write begun is finished; those not begun are dropped.
+    writer.stop();
+    writer.join();
 }
 
-Response PageSite::answer(const Request& request) {
+bool PageSite::answer(const Request& request, const Reply& reply) {
     const unsigned version = request.version();
+    for (const std::string_view name : OnceOnlyHeaders) {
+        if (request.count(name) > 1) {
+            reply(Refusal(http::status::bad_request, version, "The request gives a header twice that it may give only once."));
+            return false;
+        }
+    }
     if (!ownAddress(request[http::field::host], "")) {
-        return Refusal(http::status::forbidden, version, "This page answers only at its own address on this computer.");
+        reply(Refusal(http::status::forbidden, version, "This page answers only at its own address on this computer."));
+        return false;
     }
     const Target target = SplitTarget(request.target());
+    const bool api = target.path.starts_with("/api/");
+    const bool keyed = api ? SameKey(request[KeyHeader], key)
+                           : target.path == "/" && SameKey(QueryValue(target.query, "key").value_or(""), key);
+    if (keyed && firstKeyed) std::exchange(firstKeyed, nullptr)();
+
     if (target.path == "/") {
-        // The page holds no data, and must load again once it has taken the key out of its address.
-        if (SameKey(QueryValue(target.query, "key").value_or(""), key)) keyUsed();
-        if (request.method() != http::verb::get) return NotAllowed(version, "GET");
-        return PageAnswer(version);
+        // The page holds no data: a reload after its script took the key out of the address works.
+        reply(request.method() == http::verb::get ? PageAnswer(version) : NotAllowed(version, "GET"));
+    } else if (target.path == "/api/state" || target.path == "/api/change") {
+        answerApi(request, target, keyed, reply);
+    } else {
+        reply(Refusal(http::status::not_found, version, "There is nothing at this address."));
     }
-    if (target.path == "/api/state" || target.path == "/api/change") return answerApi(request, target);
-    return Refusal(http::status::not_found, version, "There is nothing at this address.");
+    return keyed;
 }
 
-Response PageSite::answerApi(const Request& request, const Target& target) {
+void PageSite::answerApi(const Request& request, const Target& target, bool keyed, const Reply& reply) {
     const unsigned version = request.version();
-    if (!SameKey(request[KeyHeader], key)) {
-        return Refusal(http::status::forbidden, version,
-                       "The request lacks the page's key: open the page from the address that glimmerward-check shows.");
+    if (!keyed) {
+        return reply(Refusal(http::status::forbidden, version,
+                             "The request lacks the page's key: open the page from the address that glimmerward-check shows."));
     }
-    keyUsed();
     if (target.path == "/api/state") {
-        if (request.method() != http::verb::get) return NotAllowed(version, "GET");
+        if (request.method() != http::verb::get) return reply(NotAllowed(version, "GET"));
         const std::optional<std::string_view> since = QueryValue(target.query, "since");
         if (since) {
             if (const std::string now = CurrentVersion(file.path); *since == now) {
-                return JsonAnswer(http::status::ok, version, UnchangedState(now));
+                return reply(JsonAnswer(http::status::ok, version, UnchangedState(now)));
             }
         }
-        return JsonAnswer(http::status::ok, version, PageState(file));
+        return reply(JsonAnswer(http::status::ok, version, PageState(file)));
     }
-    if (request.method() != http::verb::post) return NotAllowed(version, "POST");
+    if (request.method() != http::verb::post) return reply(NotAllowed(version, "POST"));
     if (!ownAddress(request[http::field::origin], "http://")) {
-        return Refusal(http::status::forbidden, version, "Changes are taken only from the settings page itself.");
+        return reply(Refusal(http::status::forbidden, version, "Changes are taken only from the settings page itself."));
     }
     if (!IsJson(request[http::field::content_type])) {
-        return Refusal(http::status::unsupported_media_type, version, "A change must come as JSON.");
+        return reply(Refusal(http::status::unsupported_media_type, version, "A change must come as JSON."));
     }
     const ChangeRequest change = ParseChange(request.body());
-    if (!change.problem.empty()) return Refusal(http::status::bad_request, version, change.problem);
-    const ChangeAnswer answered = MakeChange(file, change.write);
-    for (const std::string& line : answered.printed) say(line);
-    return JsonAnswer(static_cast<http::status>(answered.status), version, answered.body);
+    if (!change.problem.empty()) return reply(Refusal(http::status::bad_request, version, change.problem));
+    this->change(change.write, version, reply);
+}
+
+// The writer may wait for its turn while another program holds it: it runs on its own thread,
+// and the answer comes back to the loop, which alone touches connections and the console.
+void PageSite::change(const SettingsWrite& write, unsigned version, Reply reply) {
+    asio::post(writer, [this, write, version, reply = std::move(reply)]() mutable {
+        std::optional<ChangeAnswer> answered;
+        try {
+            answered = MakeChange(file, write);
+        } catch (const std::exception&) {
+        }
+        // `reply` holds the connection: taken out here, so that it always ends on the loop.
+        asio::post(io, [this, version, answered = std::move(answered), reply = std::exchange(reply, nullptr)] {
+            if (!answered) {
+                return reply(Refusal(http::status::internal_server_error, version,
+                                     "The checker could not answer that; reload the page."));
+            }
+            for (const std::string& line : answered->printed) say(line);
+            reply(JsonAnswer(static_cast<http::status>(answered->status), version, answered->body));
+        });
+    });
 }
 
 PageServer::PageServer(PageFile file, std::function<void(const std::string&)> say)

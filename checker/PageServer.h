@@ -1,7 +1,10 @@
 // The settings page, served to this computer alone: HTTP on 127.0.0.1 at a free port, every
-// request checked for the page's own address and secret key before anything is read or
+// request checked for the page's own address. The page's own file holds no data and is served
+// to any such request; every /api request needs the secret key before anything is read or
 // written. Nothing in a request names a file: it shows and changes the one settings file
-// it was given (and what the settings writer keeps beside it).
+// it was given (and what the settings writer keeps beside it). Other programs on this computer
+// cannot starve it: requests have a short deadline, connections are bounded, and writes run
+// beside the loop that answers.
 #pragma once
 
 #include <functional>
@@ -32,7 +35,8 @@ public:
     void whenKeyFirstUsed(std::function<void()> first);
 
     // Answers requests, several connections at once in this one thread, until the program is
-    // asked to stop: Ctrl+C, SIGTERM, or on Windows its console window closed.
+    // asked to stop: Ctrl+C, SIGTERM, or on Windows its console window closed. Changes are
+    // written on a thread of their own; one under way when the stop comes is finished first.
     void run();
 
 private:

@@ -3,25 +3,39 @@
 // over real sockets with an HTTP client, and its settings file checked on disk.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <regex>
+#include <set>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include <boost/asio/connect.hpp>
+#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/thread_pool.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http.hpp>
 #include <nlohmann/json.hpp>
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <sys/resource.h>
+#include <unistd.h>
 #endif
 
 #include "edit/SettingsEdit.h"
@@ -57,10 +71,199 @@ std::string CheckerProgram() {
 }
 
 struct Answer {
-    int status;
+    int status;  // 0 when no answer came
     http::response<http::string_body> response;
     json body() const { return json::parse(response.body(), nullptr, false); }
 };
+
+// Waits `seconds`, on any system.
+void Pause(double seconds) {
+    asio::io_context io;
+    asio::steady_timer timer(io, std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                     std::chrono::duration<double>(seconds)));
+    timer.wait();
+}
+
+// Whether `holds()` came true within `seconds`; the time only bounds a page that hangs.
+bool Eventually(const std::function<bool()>& holds, double seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!holds()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        Pause(0.1);
+    }
+    return true;
+}
+
+// The answer on `stream`, read within `StartSeconds`; status 0 and the error's words instead.
+Answer ReadAnswer(asio::io_context& io, beast::tcp_stream& stream) {
+    stream.expires_after(std::chrono::seconds(static_cast<int>(StartSeconds)));
+    beast::flat_buffer buffer;
+    http::response<http::string_body> response;
+    beast::error_code failed;
+    http::async_read(stream, buffer, response, [&failed](beast::error_code error, std::size_t) { failed = error; });
+    io.restart();
+    io.run();
+    if (failed) {
+        response = {};
+        response.body() = "no answer: " + failed.message();
+        return {0, std::move(response)};
+    }
+    return {static_cast<int>(response.result_int()), std::move(response)};
+}
+
+// Another program on this computer pressing on the page from a thread of its own: `count`
+// connections that each behave as `kind` says, and connect again shortly whenever the page
+// closes one, as an attacker simply would.
+class Attack {
+public:
+    enum class Kind {
+        Silent,       // connects and sends nothing
+        SlowHeaders,  // sends the headers of a request one byte a second, never ending them
+        Burst,        // asks for the page and, without the key, for the state, as fast as answered
+    };
+
+    Attack(const tcp::endpoint& server, Kind kind, int count) : server_(server), kind_(kind), count_(count) {
+        const std::string host = "127.0.0.1:" + std::to_string(server.port());
+        slowStart_ = "GET /api/state HTTP/1.1\r\nHost: " + host + "\r\nX-Slow: ";
+        for (http::request<http::empty_body>* request : {&page_, &state_}) {
+            request->version(11);
+            request->method(http::verb::get);
+            request->set(http::field::host, host);
+        }
+        page_.target("/");
+        state_.target("/api/state");
+        for (int i = 0; i < count; ++i) {
+            attackers_.push_back(std::make_shared<Attacker>(*this));
+            attackers_.back()->connect();
+        }
+        asio::post(thread_, [this] { io_.run(); });
+    }
+    ~Attack() {
+        io_.stop();
+        thread_.join();
+    }
+    Attack(const Attack&) = delete;
+    Attack& operator=(const Attack&) = delete;
+
+    // Whether every connection was made at least once within `seconds`.
+    bool underWay(double seconds) const {
+        return Eventually([this] { return connected_.load() == count_; }, seconds);
+    }
+
+private:
+    struct Attacker : std::enable_shared_from_this<Attacker> {
+        explicit Attacker(Attack& attack) : attack(attack), socket(attack.io_), timer(attack.io_) {}
+
+        void connect() {
+            beast::error_code ignored;
+            socket.close(ignored);
+            buffer.clear();
+            sent = 0;
+            socket.async_connect(attack.server_, [self = shared_from_this()](beast::error_code error) {
+                if (error) return self->again();
+                if (!self->counted) ++self->attack.connected_;
+                self->counted = true;
+                self->behave();
+            });
+        }
+
+        // After a short pause: the test shares the machine with the page.
+        void again() {
+            timer.expires_after(std::chrono::milliseconds(100));
+            timer.async_wait([self = shared_from_this()](beast::error_code error) {
+                if (!error) self->connect();
+            });
+        }
+
+        void behave() {
+            switch (attack.kind_) {
+                case Kind::Silent: return waitForClose();
+                case Kind::SlowHeaders: return sendSlowly();
+                case Kind::Burst: return ask();
+            }
+        }
+
+        void waitForClose() {
+            socket.async_read_some(asio::buffer(scrap), [self = shared_from_this()](beast::error_code, std::size_t) { self->again(); });
+        }
+
+        void sendSlowly() {
+            const std::string_view text = sent++ == 0 ? std::string_view(attack.slowStart_) : std::string_view("a");
+            asio::async_write(socket, asio::buffer(text), [self = shared_from_this()](beast::error_code error, std::size_t) {
+                if (error) return self->again();
+                self->timer.expires_after(std::chrono::seconds(1));
+                self->timer.async_wait([self](beast::error_code waited) {
+                    if (!waited) self->sendSlowly();
+                });
+            });
+        }
+
+        void ask() {
+            const http::request<http::empty_body>& request = sent++ % 2 == 0 ? attack.page_ : attack.state_;
+            http::async_write(socket, request, [self = shared_from_this()](beast::error_code error, std::size_t) {
+                if (error) return self->again();
+                self->response = {};
+                http::async_read(self->socket, self->buffer, self->response,
+                                 [self](beast::error_code read, std::size_t) { read ? self->again() : self->ask(); });
+            });
+        }
+
+        Attack& attack;
+        tcp::socket socket;
+        asio::steady_timer timer;
+        beast::flat_buffer buffer;
+        http::response<http::string_body> response;
+        char scrap[64];
+        int sent = 0;
+        bool counted = false;
+    };
+
+    tcp::endpoint server_;
+    Kind kind_;
+    int count_;
+    std::string slowStart_;
+    http::request<http::empty_body> page_;
+    http::request<http::empty_body> state_;
+    std::atomic<int> connected_{0};
+    asio::io_context io_;
+    asio::executor_work_guard<asio::io_context::executor_type> work_ = asio::make_work_guard(io_);
+    std::vector<std::shared_ptr<Attacker>> attackers_;
+    asio::thread_pool thread_{1};
+};
+
+#ifndef _WIN32
+// The descriptors that process `pid` has open, by number.
+std::set<int> OpenDescriptors(int pid) {
+    std::set<int> open;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+        open.insert(std::stoi(entry.path().filename().string()));
+    }
+    return open;
+}
+
+// The processor time that process `pid` has used so far, its own and the system's for it.
+double CpuSeconds(int pid) {
+    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    // The fields after the command's name, which ends at the last ')': state is the 3rd field,
+    // user time the 14th, system time the 15th.
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string skipped;
+    for (int field = 3; field < 14; ++field) fields >> skipped;
+    double user = 0;
+    double system = 0;
+    fields >> user >> system;
+    return (user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// This test holds hundreds of sockets at once.
+void RaiseOwnDescriptorLimit() {
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+}
+#endif
 
 using Fields = std::vector<std::pair<std::string, std::string>>;
 
@@ -84,21 +287,35 @@ protected:
         key = found[2];
     }
 
-    // One request on a connection of its own.
+    tcp::endpoint server() const {
+        return {asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(std::stoi(port))};
+    }
+
+    // One request on a connection of its own; status 0 when the page gave no answer in time.
     Answer send(http::verb method, const std::string& target, const Fields& fields, const std::string& body = {}) {
-        asio::io_context io;
-        tcp::socket socket(io);
-        socket.connect({asio::ip::make_address("127.0.0.1"), static_cast<unsigned short>(std::stoi(port))});
         http::request<http::string_body> request{method, target, 11};
-        request.set(http::field::host, "127.0.0.1:" + port);
-        for (const auto& [name, value] : fields) request.set(name, value);
+        // Fields are added as given, so that a test can give one twice.
+        const bool ownHost = std::any_of(fields.begin(), fields.end(), [](const auto& field) { return field.first == "Host"; });
+        if (!ownHost) request.set(http::field::host, "127.0.0.1:" + port);
+        for (const auto& [name, value] : fields) request.insert(name, value);
         request.body() = body;
-        request.prepare_payload();
-        http::write(socket, request);
-        beast::flat_buffer buffer;
-        http::response<http::string_body> response;
-        http::read(socket, buffer, response);
-        return {static_cast<int>(response.result_int()), std::move(response)};
+        if (!request.has_content_length()) request.prepare_payload();
+
+        asio::io_context io;
+        beast::tcp_stream stream(io);
+        stream.expires_after(std::chrono::seconds(static_cast<int>(StartSeconds)));
+        beast::error_code failed;
+        stream.async_connect(server(), [&](beast::error_code error) {
+            if (error) failed = error;
+            if (!error) http::async_write(stream, request, [&failed](beast::error_code written, std::size_t) { failed = written; });
+        });
+        io.run();
+        if (failed) {
+            Answer none{0, {}};
+            none.response.body() = "not sent: " + failed.message();
+            return none;
+        }
+        return ReadAnswer(io, stream);
     }
 
     Fields api() const { return {{"X-Glimmerward-Key", key}}; }
@@ -129,6 +346,13 @@ protected:
 TEST_F(PageServerTest, ServesThePageAndTheStateOfTheFileThePluginReads) {
     const Answer page = send(http::verb::get, "/?key=" + key, {});
     ASSERT_EQ(200, page.status) << page.response.body();
+    // The page holds no data: it comes with or without the key, so that a reload works after
+    // its script took the key out of the address bar.
+    for (const std::string& target : {std::string("/"), "/?key=" + std::string(64, 'a')}) {
+        const Answer same = send(http::verb::get, target, {});
+        EXPECT_EQ(200, same.status) << target;
+        EXPECT_EQ(page.response.body(), same.response.body()) << target;
+    }
     EXPECT_EQ("text/html; charset=utf-8", page.response[http::field::content_type]);
     EXPECT_NE(std::string::npos, page.response.body().find(ReadFile(GLIMMERWARD_PAGE_SCRIPT)));
     EXPECT_NE(std::string::npos, page.response.body().find(ReadFile(GLIMMERWARD_PAGE_STYLE)));
@@ -202,8 +426,6 @@ TEST_F(PageServerTest, RefusesEveryRequestThatBreaksTheRulesAndChangesNothing) {
     };
     const std::string wrongKey(64, 'a');
     const Case cases[] = {
-        {"the page without the key", http::verb::get, "/", {}, "", 403},
-        {"the page with a wrong key", http::verb::get, "/?key=" + wrongKey, {}, "", 403},
         {"the page at a foreign host", http::verb::get, "/?key=" + key, {{"Host", "evil.example:" + port}}, "", 403},
         {"the state without the key", http::verb::get, "/api/state", {}, "", 403},
         {"the state with a wrong key", http::verb::get, "/api/state", {{"X-Glimmerward-Key", wrongKey}}, "", 403},
@@ -229,6 +451,39 @@ TEST_F(PageServerTest, RefusesEveryRequestThatBreaksTheRulesAndChangesNothing) {
         EXPECT_EQ(c.status, answer.status) << c.what << ": " << answer.response.body();
         EXPECT_EQ("text/plain; charset=utf-8", answer.response[http::field::content_type]) << c.what;
         EXPECT_EQ("no-store", answer.response[http::field::cache_control]) << c.what;
+    }
+    EXPECT_EQ(original, ReadFile(settings));
+    EXPECT_EQ(0u, writtenLines()) << checker->output();
+}
+
+TEST_F(PageServerTest, RefusesAHeaderGivenTwiceThatDecidesHowTheRequestIsTaken) {
+    const std::string good = setBody(SettingsVersion(original), "PickupSize", "2.5");
+    const std::string length = std::to_string(good.size());
+    struct Case {
+        const char* what;
+        http::verb method;
+        std::string target;
+        Fields fields;
+    };
+    const Fields ownHost = {{"Host", "127.0.0.1:" + port}};
+    const auto twice = [](Fields fields, const std::string& name, const std::string& value) {
+        fields.emplace_back(name, value);
+        return fields;
+    };
+    const Case cases[] = {
+        {"the page's host twice", http::verb::get, "/api/state", twice(twice(api(), "Host", "127.0.0.1:" + port), "Host", "127.0.0.1:" + port)},
+        {"the page's host, then a foreign one", http::verb::get, "/api/state",
+         twice(twice(api(), "Host", "127.0.0.1:" + port), "Host", "evil.example:" + port)},
+        {"the page with the host twice", http::verb::get, "/?key=" + key, twice(ownHost, "Host", "127.0.0.1:" + port)},
+        {"the key twice", http::verb::post, "/api/change", twice(change(), "X-Glimmerward-Key", key)},
+        {"the origin twice", http::verb::post, "/api/change", twice(change(), "Origin", "http://127.0.0.1:" + port)},
+        {"the content type twice", http::verb::post, "/api/change", twice(change(), "Content-Type", "application/json")},
+        {"the length twice", http::verb::post, "/api/change", twice(twice(change(), "Content-Length", length), "Content-Length", length)},
+    };
+    for (const Case& c : cases) {
+        const Answer answer = send(c.method, c.target, c.fields, c.method == http::verb::post ? good : "");
+        EXPECT_EQ(400, answer.status) << c.what << ": " << answer.response.body();
+        EXPECT_EQ("text/plain; charset=utf-8", answer.response[http::field::content_type]) << c.what;
     }
     EXPECT_EQ(original, ReadFile(settings));
     EXPECT_EQ(0u, writtenLines()) << checker->output();
@@ -260,6 +515,45 @@ TEST_F(PageServerTest, AnswersOneConnectionWhileAnotherWaitsInTheMiddleOfItsRequ
     http::response<http::string_body> response;
     http::read(waiting, rest, response);
     EXPECT_EQ(200, response.result_int());
+}
+
+// Other programs on this computer press on the page without its key. The browser, which has
+// the key, is answered again and again all the while; afterwards the page works and every
+// socket they took has been given back.
+TEST_F(PageServerTest, AnswersTheKeyAgainAndAgainWhileOtherProgramsPressOnThePage) {
+#ifndef _WIN32
+    RaiseOwnDescriptorLimit();
+    const std::set<int> before = OpenDescriptors(checker->pid());
+#endif
+    struct Case {
+        const char* what;
+        Attack::Kind kind;
+        int connections;
+    };
+    const Case cases[] = {
+        {"300 silent sockets", Attack::Kind::Silent, 300},
+        {"150 sockets sending their headers a byte a second", Attack::Kind::SlowHeaders, 150},
+        {"a burst of requests on 16 connections", Attack::Kind::Burst, 16},
+    };
+    for (const Case& c : cases) {
+        {
+            const Attack attack(server(), c.kind, c.connections);
+            ASSERT_TRUE(attack.underWay(StartSeconds)) << c.what;
+            // Spread over several seconds: past the moment when the page first closes the slow ones.
+            for (int i = 0; i < 8; ++i) {
+                const Answer answer = send(http::verb::get, "/api/state", api());
+                EXPECT_EQ(200, answer.status) << c.what << ": " << answer.response.body();
+                Pause(0.5);
+            }
+        }
+        const Answer page = send(http::verb::get, "/?key=" + key, {});
+        EXPECT_EQ(200, page.status) << c.what << ": " << page.response.body();
+#ifndef _WIN32
+        std::set<int> now;
+        EXPECT_TRUE(Eventually([&] { return (now = OpenDescriptors(checker->pid())) == before; }, StartSeconds))
+            << c.what << ": " << now.size() << " descriptors open, " << before.size() << " before";
+#endif
+    }
 }
 
 #ifdef _WIN32
@@ -315,6 +609,48 @@ TEST(PageOnDoubleClick, NoPageWhereNoSettingsFileCanBeMadeAndItWaitsForEnterAsBe
 #else
 TEST_F(PageServerTest, StopsOnSigtermWithTheReportsStatus) {
     EXPECT_EQ(0, checker->terminate()) << checker->output();
+}
+
+TEST_F(PageServerTest, StopsOnSigtermWithTheReportsStatusDuringABurstOfRequests) {
+    const Attack attack(server(), Attack::Kind::Burst, 16);
+    ASSERT_TRUE(attack.underWay(StartSeconds));
+    EXPECT_EQ(0, checker->terminate()) << checker->output();
+}
+
+// Out of descriptors, the page cannot take a connection: it waits between tries instead of
+// spinning, and takes the connection once a descriptor is free again.
+TEST_F(PageServerTest, WaitsWithoutSpinningWhileItHasNoDescriptorLeftAndAnswersAfterwards) {
+    const int pid = checker->pid();
+    // It has served the browser before, as it has whenever a page is open. (The sanitizers'
+    // first check of a type opens a pipe: without descriptors it fails and reports falsely.)
+    const std::set<int> open = OpenDescriptors(pid);
+    ASSERT_EQ(200, send(http::verb::get, "/api/state", api()).status);
+    ASSERT_TRUE(Eventually([&] { return OpenDescriptors(pid) == open; }, StartSeconds));
+    rlimit limit{};
+    ASSERT_EQ(0, prlimit(pid, RLIMIT_NOFILE, nullptr, &limit));
+    // Its lowest free number as the limit: the next descriptor it opens is refused.
+    rlimit none = limit;
+    none.rlim_cur = 0;
+    while (open.count(static_cast<int>(none.rlim_cur)) > 0) ++none.rlim_cur;
+    ASSERT_EQ(0, prlimit(pid, RLIMIT_NOFILE, &none, nullptr));
+
+    // The system takes the connection and the request; the page cannot accept it yet.
+    asio::io_context io;
+    beast::tcp_stream waiting(io);
+    waiting.connect(server());
+    const std::string request = "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1:" + port + "\r\nX-Glimmerward-Key: " + key + "\r\n\r\n";
+    asio::write(waiting.socket(), asio::buffer(request));
+    const double cpuBefore = CpuSeconds(pid);
+    const auto start = std::chrono::steady_clock::now();
+    Pause(3);
+    const double cpu = CpuSeconds(pid) - cpuBefore;
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(0u, waiting.socket().available()) << "answered without a descriptor";
+    EXPECT_LT(cpu, 0.2 * wall) << cpu << " s of processor time in " << wall << " s";
+
+    ASSERT_EQ(0, prlimit(pid, RLIMIT_NOFILE, &limit, nullptr));
+    const Answer answer = ReadAnswer(io, waiting);
+    EXPECT_EQ(200, answer.status) << answer.response.body() << "\n" << checker->output();
 }
 #endif
 

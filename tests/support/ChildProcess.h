@@ -33,6 +33,9 @@ public:
 #ifndef _WIN32
     // Sends it SIGTERM and waits for its end: its exit status, or -1 when it did not exit.
     int terminate();
+
+    // Its process id, for looking at it in /proc or changing its limits.
+    int pid() const { return pid_; }
 #endif
 
     // Ends it at once, if it still runs.
