@@ -112,8 +112,8 @@ Answer ReadAnswer(asio::io_context& io, beast::tcp_stream& stream) {
 }
 
 // Another program on this computer pressing on the page from a thread of its own: `count`
-// connections that each behave as `kind` says, and connect again shortly whenever the page
-// closes one, as an attacker simply would.
+// connections that each behave as `kind` says, and connect again whenever the page closes
+// one, as an attacker simply would.
 class Attack {
 public:
     enum class Kind {
@@ -152,7 +152,7 @@ public:
 
 private:
     struct Attacker : std::enable_shared_from_this<Attacker> {
-        explicit Attacker(Attack& attack) : attack(attack), socket(attack.io_), timer(attack.io_) {}
+        explicit Attacker(Attack& owner) : attack(owner), socket(owner.io_), timer(owner.io_) {}
 
         void connect() {
             beast::error_code ignored;
@@ -167,9 +167,10 @@ private:
             });
         }
 
-        // After a short pause: the test shares the machine with the page.
+        // After a second: every connection the page closes brings another, and the test shares
+        // the machine with the page (an emulated one, for Windows).
         void again() {
-            timer.expires_after(std::chrono::milliseconds(100));
+            timer.expires_after(std::chrono::seconds(1));
             timer.async_wait([self = shared_from_this()](beast::error_code error) {
                 if (!error) self->connect();
             });
