@@ -61,9 +61,9 @@ bool ProcessAlive(unsigned long id) {
 }
 
 std::string TemporaryPath(const std::string& path, std::random_device& random) {
-    const std::uint64_t part = static_cast<std::uint64_t>(random()) << 32 | random();
-    char hex[LongestRandomPart + 1];
-    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(part));
+    std::uint64_t part = static_cast<std::uint64_t>(random()) << 32 | random();
+    std::string hex(LongestRandomPart, '0');
+    for (auto digit = hex.rbegin(); digit != hex.rend(); ++digit, part >>= 4) *digit = "0123456789abcdef"[part & 15];
     return path + std::string(TemporaryMark) + std::to_string(ProcessId()) + "." + hex + std::string(TemporaryEnd);
 }
 
@@ -132,11 +132,11 @@ int WriteAndClose(int file, const std::string& bytes, const FileTraits& like) {
             error = errno;
         }
     }
-    if (like.known) {
-        // A run as root leaves the player's file the player's; anyone else may not give it away.
-        if (::fchown(file, like.owner, like.group) != 0 && errno != EPERM) error = error ? error : errno;
-    }
-    if (::fchmod(file, like.known ? like.mode & 07777 : 0644) != 0 && !error) error = errno;
+    // A run as root leaves the player's file the player's; anyone else may not give a file away,
+    // and some file systems keep no owners or modes: then the file stays as made, this user's
+    // and for this user's eyes only.
+    if (like.known) (void)::fchown(file, like.owner, like.group);
+    (void)::fchmod(file, like.known ? like.mode & 07777 : 0644);
     if (::fsync(file) != 0 && !error) error = errno;
     if (::close(file) != 0 && !error) error = errno;
     return error;
