@@ -302,6 +302,14 @@ TEST(FirstRunCopy, CopiesTheReleaseFileOnlyToANewFile) {
     EXPECT_NE("", CopyToNewFile(release, target));
     std::ifstream kept(target, std::ios::binary);
     EXPECT_EQ("PickupSize = 7\n", std::string(std::istreambuf_iterator<char>(kept), {}));
+
+#ifndef _WIN32
+    TempFolder piped;  // a pipe under the release file's name is refused, not waited on
+    const std::string pipe = (piped.path() / "Glimmerward-defaults.ini").string();
+    ASSERT_EQ(0, ::mkfifo(pipe.c_str(), 0600));
+    EXPECT_EQ("cannot read " + pipe, CopyToNewFile(pipe, (piped.path() / "Glimmerward.ini").string()));
+    EXPECT_EQ(PathKind::Missing, KindOf((piped.path() / "Glimmerward.ini").string()));
+#endif
 }
 
 #ifndef _WIN32
