@@ -184,7 +184,7 @@ TEST(WriteSettings, HoldsAgainstWhatOtherProgramsPutInItsWay) {
         {"a hidden file", [](Scene& s) { ASSERT_TRUE(SetFileAttributesA(s.settings.string().c_str(), FILE_ATTRIBUTE_HIDDEN)); },
          TurnWait::WaitForTurn, WriteStatus::Written, "set PickupSize = 3", 0,
          [](const Scene& s) {
-             for (const std::string path : {s.settings.string(), s.settings.string() + ".bak"}) {
+             for (const std::string& path : {s.settings.string(), s.settings.string() + ".bak"}) {
                  EXPECT_TRUE(GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_HIDDEN) << path;
              }
          }},
