@@ -117,6 +117,11 @@ unsigned Mode(const fs::path& path) {
     return ::lstat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
 }
 
+uid_t Owner(const fs::path& path) {
+    struct stat status;
+    return ::lstat(path.c_str(), &status) == 0 ? status.st_uid : 0;
+}
+
 bool IsFifo(const fs::path& path) { return fs::is_fifo(fs::symlink_status(path)); }
 
 constexpr uid_t Nobody = 65534;
@@ -150,6 +155,15 @@ TEST(WriteSettings, HoldsAgainstWhatOtherProgramsPutInItsWay) {
          }},
         {"a file that only its owner may read", [](Scene& s) { fs::permissions(s.settings, fs::perms::owner_read | fs::perms::owner_write); },
          TurnWait::WaitForTurn, WriteStatus::Written, "set PickupSize = 3", 0600},
+        {"the player's file changed by a run as root",
+         [](Scene& s) {
+             if (::geteuid() != 0 || ::chown(s.settings.c_str(), Nobody, Nobody) != 0) s.notHere = "only root writes another user's file";
+             fs::permissions(s.settings, fs::perms(0640));
+         },
+         TurnWait::WaitForTurn, WriteStatus::Written, "set PickupSize = 3", 0640,
+         [](const Scene& s) {  // nothing of root's is left behind for the player
+             for (const char* end : {"", ".bak", ".lock"}) EXPECT_EQ(Nobody, Owner(s.settings.string() + end)) << end;
+         }},
         {"a file that nobody may write", [](Scene& s) { fs::permissions(s.settings, fs::perms(0444)); },
          TurnWait::WaitForTurn, WriteStatus::NotWritten, "is read-only: clear \"Read-only\" in its Properties and try again",
          0444},
