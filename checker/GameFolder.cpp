@@ -1,7 +1,6 @@
 #include "checker/GameFolder.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -14,6 +13,8 @@
 #endif
 
 #include "checker/Text.h"
+#include "edit/FileReplace.h"
+#include "edit/SettingsWriter.h"
 #include "src/settings/NumberScan.h"
 #include "src/settings/LocateSettingsFile.h"
 
@@ -133,35 +134,29 @@ std::string FindReleaseSettingsFile(const std::string& gameFolder) {
 }
 
 std::string CopyToNewFile(const std::string& from, const std::string& to) {
-    std::FILE* in = std::fopen(from.c_str(), "rb");
-    if (!in) return "cannot read " + from;
+    // Read as the writer reads: a pipe or a device planted under the release file's name is refused, not waited on.
+    const FileRead release = ReadWholeFile(from, LargestSettingsFile);
+    if (!release.exists || !release.problem.empty()) return "cannot read " + from;
 #ifdef _WIN32
     const HANDLE out = CreateFileA(to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     const bool opened = out != INVALID_HANDLE_VALUE;
 #else
-    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     const bool opened = out >= 0;
 #endif
-    if (!opened) {
-        std::fclose(in);
-        return "cannot create " + to + " (it may exist already, or the folder is write-protected)";
-    }
+    if (!opened) return "cannot create " + to + " (it may exist already, or the folder is write-protected)";
+    const std::string& bytes = release.bytes;
     bool ok = true;
-    char buffer[4096];
-    while (const std::size_t size = std::fread(buffer, 1, sizeof buffer, in)) {
 #ifdef _WIN32
-        DWORD written = 0;
-        ok = WriteFile(out, buffer, static_cast<DWORD>(size), &written, nullptr) && written == size;
-#else
-        ok = ::write(out, buffer, size) == static_cast<ssize_t>(size);
-#endif
-        if (!ok) break;
-    }
-    ok = ok && !std::ferror(in);
-    std::fclose(in);
-#ifdef _WIN32
+    DWORD written = 0;
+    ok = WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size();
     ok = CloseHandle(out) && ok;
 #else
+    for (std::size_t done = 0; ok && done < bytes.size();) {
+        const ssize_t wrote = ::write(out, bytes.data() + done, bytes.size() - done);
+        ok = wrote > 0;
+        if (ok) done += static_cast<std::size_t>(wrote);
+    }
     ok = ::close(out) == 0 && ok;
 #endif
     return ok ? std::string() : "writing " + to + " failed (is the disk full?)";

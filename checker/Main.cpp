@@ -135,7 +135,8 @@ std::string SearchGameFolder(const std::string& folder, bool isGameFolder, Repor
 
 // Makes the changes and says what was done; 0 when written, else the status to end with.
 int Change(const std::string& path, const std::string& defaults, const SettingsWrite& write) {
-    const WriteOutcome outcome = WriteSettings(path, defaults, write);
+    // Parallel command lines each wait their turn, so that every one of their changes lands.
+    const WriteOutcome outcome = WriteSettings(path, defaults, write, TurnWait::WaitForTurn);
     for (const std::string& done : outcome.done) std::printf("%s\n", done.c_str());
     for (const std::string& problem : outcome.problems) std::fprintf(stderr, "glimmerward-check: %s\n", problem.c_str());
     if (outcome.status != WriteStatus::Written) {
@@ -301,11 +302,8 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     int status = ExitStatus(report);
     if (!page.empty()) {
-        std::FILE* out = std::fopen(page.c_str(), "wb");
-        const std::string html = HtmlReport(report, detail);
-        bool written = out && std::fwrite(html.data(), 1, html.size(), out) == html.size();
-        if (out && std::fclose(out) != 0) written = false;
-        if (!written) {
+        // Replaced in one step, as the settings file is: a link at PAGE is replaced, never followed.
+        if (!ReplaceFileContents(page, HtmlReport(report, detail)).replaced) {
             std::fprintf(stderr, "glimmerward-check: cannot write the page %s: give a path in a folder you may write to.\n",
                          page.c_str());
             status = OutputNotWritten;

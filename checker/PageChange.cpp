@@ -25,6 +25,13 @@ std::string Advice(const WriteOutcome& outcome) {
                    "make the change again.";
         case WriteObstacle::InUse:
             return "Another program holds the settings file. Close it, then make the change again.";
+        case WriteObstacle::AnotherWriter:
+            return "Another change of the settings file is being written right now (from another settings page or a "
+                   "glimmerward-check command), so nothing was written. Make the change again in a moment.";
+        case WriteObstacle::LockNotOurs:
+            return "Glimmerward.ini.lock beside the settings file is not one that the checker made (a link, a file of "
+                   "another user, or no file at all), so the checker does not use it. Delete Glimmerward.ini.lock (it "
+                   "holds nothing), then make the change again.";
         case WriteObstacle::FolderNotWritable:
             return "The settings file's folder may not be written to. If the game lies in a protected folder such as "
                    "Program Files, close the checker's window and start glimmerward-check as administrator "
@@ -89,7 +96,8 @@ ChangeAnswer MakeChange(const PageFile& file, const SettingsWrite& write) {
     const bool madeMeanwhile = write.expect.empty() && KindOf(file.path) != PathKind::Missing;
     WriteOutcome outcome;
     outcome.status = WriteStatus::NotExpectedVersion;
-    if (!madeMeanwhile) outcome = WriteSettings(file.path, file.defaults, write);
+    // The page waits for no other writer: its player is told at once, and may try again.
+    if (!madeMeanwhile) outcome = WriteSettings(file.path, file.defaults, write, TurnWait::AnswerAtOnce);
     if (outcome.status == WriteStatus::NotExpectedVersion) {
         // The writer's words name versions for the command line; the page shows the file anew.
         outcome.problems = {"The settings file was changed outside the page since the page showed it, so nothing was "

@@ -1,8 +1,12 @@
 #include "edit/FileReplace.h"
 
+#include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <random>
 #include <string_view>
 #include <system_error>
 
@@ -11,6 +15,7 @@
 #else
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,10 +27,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// "<name>.~<process id>.tmp" beside the file: a fixed pattern, so that a later run can tell
-// its own kind of leftover from anything else, and whose process made it.
+// "<name>.~<process id>.<random part>.tmp" beside the file: a fixed pattern, so that a later
+// run can tell its own kind of leftover from anything else, and whose process made it. The
+// random part keeps another program from planting something under the name beforehand.
 constexpr std::string_view TemporaryMark = ".~";
 constexpr std::string_view TemporaryEnd = ".tmp";
+constexpr std::size_t LongestRandomPart = 16;
+
+// A writer waiting for its turn gives up after this long.
+constexpr auto TurnWaitLimit = std::chrono::seconds(10);
+
+// Names that another program chose for us are tried this often before the writer gives up.
+constexpr int TemporaryNameTries = 100;
 
 unsigned long ProcessId() {
 #ifdef _WIN32
@@ -47,64 +60,219 @@ bool ProcessAlive(unsigned long id) {
 #endif
 }
 
-std::string TemporaryPath(const std::string& path) {
-    return path + std::string(TemporaryMark) + std::to_string(ProcessId()) + std::string(TemporaryEnd);
+std::string TemporaryPath(const std::string& path, std::random_device& random) {
+    std::uint64_t part = static_cast<std::uint64_t>(random()) << 32 | random();
+    std::string hex(LongestRandomPart, '0');
+    for (auto digit = hex.rbegin(); digit != hex.rend(); ++digit, part >>= 4) *digit = "0123456789abcdef"[part & 15];
+    return path + std::string(TemporaryMark) + std::to_string(ProcessId()) + "." + hex + std::string(TemporaryEnd);
 }
 
-// Writes and flushes the temporary file; empty on success, else what went wrong.
-std::string WriteTemporary(const std::string& temporary, const std::string& bytes) {
-#ifdef _WIN32
-    const HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return "cannot create " + temporary;
-    DWORD written = 0;
-    bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size();
-    ok = FlushFileBuffers(file) && ok;
-    ok = CloseHandle(file) && ok;
-#else
-    const int file = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (file < 0) return "cannot create " + temporary;
-    bool ok = true;
-    for (std::size_t done = 0; ok && done < bytes.size();) {
-        const ssize_t wrote = ::write(file, bytes.data() + done, bytes.size() - done);
-        ok = wrote > 0;
-        if (ok) done += static_cast<std::size_t>(wrote);
-    }
-    ok = ::fsync(file) == 0 && ok;
-    ok = ::close(file) == 0 && ok;
-#endif
-    return ok ? std::string() : "writing " + temporary + " failed (is the disk full?)";
+std::string FolderOf(const std::string& path) {
+    std::error_code error;
+    const fs::path absolute = fs::absolute(path, error);
+    return (error ? fs::path(path) : absolute).parent_path().string();
 }
+
+std::string FolderNotWritableText(const std::string& path) {
+    return "the folder " + FolderOf(path) + " may not be written to, so " + path +
+           " cannot be written. Check that you may write to that folder; a game in Program Files needs the checker "
+           "started as administrator";
+}
+
+std::string NotAFileText(const std::string& path) {
+    return path + " is no file but a device or a pipe, from which no settings are read: give the path of the "
+                  "settings file itself";
+}
+
+ReplaceResult NotReplaced(std::string problem, WriteObstacle obstacle, int retries = 0) {
+    ReplaceResult result;
+    result.retries = retries;
+    result.problem = std::move(problem);
+    result.obstacle = obstacle;
+    return result;
+}
+
+#ifdef _WIN32
+bool MayNotWrite(DWORD error) { return error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT; }
+bool DiskFull(DWORD error) { return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL; }
+
+// Why `path` could not be written, from Windows' error.
+ReplaceResult WriteFailed(const std::string& path, DWORD error) {
+    if (MayNotWrite(error)) return NotReplaced(FolderNotWritableText(path), WriteObstacle::FolderNotWritable);
+    if (DiskFull(error)) return NotReplaced("writing " + path + " failed: the disk is full. Make room, then try again", WriteObstacle::Other);
+    return NotReplaced("cannot write " + path + " (Windows error " + std::to_string(error) + ")", WriteObstacle::Other);
+}
+
+// Attributes that a file's new version keeps; read-only is refused before, a folder is none.
+DWORD KeptAttributes(const FileTraits& like) {
+    constexpr DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                           FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    const DWORD attributes = like.known ? like.attributes & kept : 0;
+    return attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+}
+#else
+bool MayNotWrite(int error) { return error == EACCES || error == EPERM || error == EROFS; }
+bool DiskFull(int error) { return error == ENOSPC || error == EDQUOT; }
+
+ReplaceResult WriteFailed(const std::string& path, int error) {
+    if (MayNotWrite(error)) return NotReplaced(FolderNotWritableText(path), WriteObstacle::FolderNotWritable);
+    if (DiskFull(error)) return NotReplaced("writing " + path + " failed: the disk is full. Make room, then try again", WriteObstacle::Other);
+    if (error == EISDIR) return NotReplaced(path + " is a folder: remove or rename it, then try again", WriteObstacle::Other);
+    return NotReplaced("cannot write " + path + ": " + std::strerror(error), WriteObstacle::Other);
+}
+
+// The whole of `bytes`, the traits of `like` and the disk's own copy, then closed; 0 or the error.
+int WriteAndClose(int file, const std::string& bytes, const FileTraits& like) {
+    int error = 0;
+    for (std::size_t done = 0; !error && done < bytes.size();) {
+        const ssize_t wrote = ::write(file, bytes.data() + done, bytes.size() - done);
+        if (wrote > 0) {
+            done += static_cast<std::size_t>(wrote);
+        } else if (errno != EINTR) {
+            error = errno;
+        }
+    }
+    // A run as root leaves the player's file the player's; anyone else may not give a file away,
+    // and some file systems keep no owners or modes: then the file stays as made, this user's
+    // and for this user's eyes only.
+    if (like.known) (void)::fchown(file, like.owner, like.group);
+    (void)::fchmod(file, like.known ? like.mode & 07777 : 0644);
+    if (::fsync(file) != 0 && !error) error = errno;
+    if (::close(file) != 0 && !error) error = errno;
+    return error;
+}
+#endif
 
 }  // namespace
 
+ReadableFile::ReadableFile(const std::string& path) {
+    const auto unreadable = [&] {
+        kind_ = FileKind::Unreadable;
+        problem_ = "cannot read " + path + ": check that no other program locks it and that you may read it";
+    };
+#ifdef _WIN32
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND && error != ERROR_INVALID_NAME) unreadable();
+        return;
+    }
+    handle_ = file;
+    BY_HANDLE_FILE_INFORMATION information;
+    if (GetFileType(file) != FILE_TYPE_DISK) {  // NUL, CON, a pipe
+        kind_ = FileKind::NotAFile;
+        problem_ = NotAFileText(path);
+    } else if (!GetFileInformationByHandle(file, &information)) {
+        unreadable();
+    } else if (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        kind_ = FileKind::Folder;
+        problem_ = path + " is a folder, not a file";
+    } else {
+        kind_ = FileKind::File;
+        size_ = static_cast<std::uint64_t>(information.nFileSizeHigh) << 32 | information.nFileSizeLow;
+        traits_ = {true, information.dwFileAttributes};
+    }
+#else
+    // Without O_NONBLOCK a pipe would keep this open until another program writes to it.
+    descriptor_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (descriptor_ < 0) {
+        if (errno == ENXIO) {  // a socket
+            kind_ = FileKind::NotAFile;
+            problem_ = NotAFileText(path);
+        } else if (errno != ENOENT && errno != ENOTDIR) {
+            unreadable();
+        }
+        return;
+    }
+    struct stat status;
+    if (::fstat(descriptor_, &status) != 0) {
+        unreadable();
+    } else if (S_ISDIR(status.st_mode)) {
+        kind_ = FileKind::Folder;
+        problem_ = path + " is a folder, not a file";
+    } else if (!S_ISREG(status.st_mode)) {
+        kind_ = FileKind::NotAFile;
+        problem_ = NotAFileText(path);
+    } else {
+        kind_ = FileKind::File;
+        size_ = static_cast<std::uint64_t>(status.st_size);
+        traits_ = {true, static_cast<unsigned>(status.st_mode), status.st_uid, status.st_gid};
+    }
+#endif
+}
+
+ReadableFile::~ReadableFile() {
+#ifdef _WIN32
+    if (handle_) CloseHandle(static_cast<HANDLE>(handle_));
+#else
+    if (descriptor_ >= 0) ::close(descriptor_);
+#endif
+}
+
+std::size_t ReadableFile::readAt(std::uint64_t offset, char* buffer, std::size_t capacity) const {
+    if (kind_ != FileKind::File || offset >= size_) return 0;
+    const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(capacity, size_ - offset));
+#ifdef _WIN32
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    return ReadFile(static_cast<HANDLE>(handle_), buffer, static_cast<DWORD>(wanted), &got, &at) ? got : 0;
+#else
+    for (;;) {
+        const ssize_t got = ::pread(descriptor_, buffer, wanted, static_cast<off_t>(offset));
+        if (got >= 0) return static_cast<std::size_t>(got);
+        if (errno != EINTR) return 0;
+    }
+#endif
+}
+
+std::optional<std::string> ReadableFile::readWhole(std::size_t limit) const {
+    if (kind_ != FileKind::File || size_ > limit) return std::nullopt;
+    std::string bytes(static_cast<std::size_t>(size_), '\0');
+    for (std::size_t done = 0; done < bytes.size();) {
+        const std::size_t got = readAt(done, bytes.data() + done, bytes.size() - done);
+        if (got == 0) return std::nullopt;  // an error, or a file cut short meanwhile
+        done += got;
+    }
+    return bytes;
+}
+
 FileRead ReadWholeFile(const std::string& path, std::size_t limit) {
     FileRead read;
-    std::error_code error;
-    const fs::file_status status = fs::status(path, error);
-    if (error || !fs::exists(status)) return read;
-    read.exists = true;
-    if (fs::is_directory(status)) {
-        read.folder = true;
-        read.problem = path + " is a folder, not a file";
+    const ReadableFile file(path);
+    read.exists = file.kind() != FileKind::Missing;
+    read.folder = file.kind() == FileKind::Folder;
+    read.notAFile = file.kind() == FileKind::NotAFile;
+    read.problem = file.problem();
+    read.traits = file.traits();
+    if (file.kind() != FileKind::File) return read;
+    if (file.size() > limit) {
+        read.tooLarge = true;
+        read.problem = path + " is larger than " + std::to_string(limit >> 20) + " MiB: no settings file is that large";
         return read;
     }
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) {
-        read.problem = "cannot read " + path + ": check that no other program locks it and that you may read it";
+    std::optional<std::string> bytes = file.readWhole(limit);
+    if (!bytes) {
+        read.problem = "reading " + path + " failed";
         return read;
     }
-    char buffer[65536];
-    while (const std::size_t got = std::fread(buffer, 1, sizeof buffer, file)) {
-        if (read.bytes.size() + got > limit) {
-            read.tooLarge = true;
-            read.problem = path + " is larger than " + std::to_string(limit >> 20) + " MiB: no settings file is that large";
-            break;
-        }
-        read.bytes.append(buffer, got);
-    }
-    if (std::ferror(file) && read.problem.empty()) read.problem = "reading " + path + " failed";
-    std::fclose(file);
+    read.bytes = std::move(*bytes);
     return read;
+}
+
+std::string LinkTarget(const std::string& path, std::string& problem) {
+    fs::path at(path);
+    for (int links = 0; links < 40; ++links) {  // as many as the system itself follows
+        std::error_code error;
+        if (!fs::is_symlink(fs::symlink_status(at, error))) return at.string();
+        const fs::path next = fs::read_symlink(at, error);
+        if (error) return at.string();
+        at = next.is_absolute() ? next : at.parent_path() / next;
+    }
+    problem = path + " is a link that leads round in a circle: remove the link and put the settings file there";
+    return {};
 }
 
 bool IsReadOnly(const std::string& path) {
@@ -112,63 +280,116 @@ bool IsReadOnly(const std::string& path) {
     const DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
 #else
-    (void)path;
-    return false;
+    // Replacing the file needs no right to write it, but a file nobody may write is the
+    // player's way to say "leave it as it is", as Windows' attribute is. Root may write any
+    // file, so the write bits are looked at first.
+    struct stat status;
+    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
+    if ((status.st_mode & 0222) == 0) return true;
+    return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 && errno == EACCES;
 #endif
 }
 
-ReplaceResult ReplaceFileContents(const std::string& path, const std::string& bytes) {
-    ReplaceResult result;
-    const std::string temporary = TemporaryPath(path);
-    if (std::string problem = WriteTemporary(temporary, bytes); !problem.empty()) {
-        std::remove(temporary.c_str());
-        result.problem = problem + ". Check that you may write to the folder; a game in Program Files needs the "
-                                   "checker started as administrator";
-        result.obstacle = WriteObstacle::FolderNotWritable;
-        return result;
-    }
+ReplaceResult ReplaceFileContents(const std::string& path, const std::string& bytes, const FileTraits& like) {
+    std::random_device random;
+    std::string temporary;
 #ifdef _WIN32
+    HANDLE file = INVALID_HANDLE_VALUE;
+    DWORD error = ERROR_FILE_EXISTS;
+    for (int tries = 0; file == INVALID_HANDLE_VALUE && error == ERROR_FILE_EXISTS && tries < TemporaryNameTries; ++tries) {
+        temporary = TemporaryPath(path, random);
+        // CREATE_NEW: never a file or a link that was there before.
+        file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, KeptAttributes(like), nullptr);
+        error = file == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+        if (error == ERROR_ALREADY_EXISTS) error = ERROR_FILE_EXISTS;
+    }
+    if (file == INVALID_HANDLE_VALUE) return WriteFailed(path, error);
+    DWORD written = 0;
+    bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size();
+    ok = ok && FlushFileBuffers(file);
+    error = ok ? ERROR_SUCCESS : GetLastError();
+    ok = CloseHandle(file) && ok;
+    if (!ok) {
+        DeleteFileA(temporary.c_str());
+        return WriteFailed(path, error ? error : ERROR_WRITE_FAULT);
+    }
     // The plug-in's reads hold the file open without sharing its deletion, and Wine refuses to
     // replace any open file: both go away within moments, so the step is tried again. A
-    // read-only file gives the same error but never goes away by waiting.
+    // read-only file gives the same error but never goes away by waiting, nor does a folder
+    // that may not be written to.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    for (;;) {
+    for (int retries = 0;; ++retries) {
         if (MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            ReplaceResult result;
             result.replaced = true;
+            result.retries = retries;
             return result;
         }
+        error = GetLastError();
         const bool readOnly = IsReadOnly(path);
-        if (readOnly || std::chrono::steady_clock::now() >= deadline) {
+        if (readOnly || error == ERROR_WRITE_PROTECT || std::chrono::steady_clock::now() >= deadline) {
             DeleteFileA(temporary.c_str());
-            result.problem = readOnly ? path + " is read-only: clear \"Read-only\" in its Properties and try again"
-                                      : path + " stays in use by another program: close it (or the game) and try again";
-            result.obstacle = readOnly ? WriteObstacle::ReadOnly : WriteObstacle::InUse;
-            return result;
+            if (readOnly) {
+                return NotReplaced(path + " is read-only: clear \"Read-only\" in its Properties and try again",
+                                   WriteObstacle::ReadOnly, retries);
+            }
+            if (error == ERROR_WRITE_PROTECT) return WriteFailed(path, error);
+            return NotReplaced(path + " stays in use by another program: close it (or the game) and try again",
+                               WriteObstacle::InUse, retries);
         }
-        ++result.retries;
         Sleep(1);  // a reader lets go within moments: a longer wait only lengthens the slowest changes
     }
 #else
+    int file = -1;
+    int error = EEXIST;
+    for (int tries = 0; file < 0 && error == EEXIST && tries < TemporaryNameTries; ++tries) {
+        temporary = TemporaryPath(path, random);
+        // O_EXCL: never a file that was there before; O_NOFOLLOW: never through a link.
+        file = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
+        error = file < 0 ? errno : 0;
+    }
+    if (file < 0) return WriteFailed(path, error);
+    if ((error = WriteAndClose(file, bytes, like)) != 0) {
+        ::unlink(temporary.c_str());
+        return WriteFailed(path, error);
+    }
     if (std::rename(temporary.c_str(), path.c_str()) == 0) {
+        ReplaceResult result;
         result.replaced = true;
         return result;
     }
-    std::remove(temporary.c_str());
-    result.problem = "cannot put the new version in the place of " + path + ": check that you may write to its folder";
-    result.obstacle = WriteObstacle::FolderNotWritable;
-    return result;
+    error = errno;
+    ::unlink(temporary.c_str());
+    return WriteFailed(path, error);
 #endif
 }
 
-bool IsTemporaryName(const std::string& name, const std::string& target) {
+std::optional<unsigned long> TemporaryProcess(const std::string& name, const std::string& target) {
     const std::string prefix = target + std::string(TemporaryMark);
     if (name.size() <= prefix.size() + TemporaryEnd.size() || name.compare(0, prefix.size(), prefix) != 0 ||
         !name.ends_with(TemporaryEnd)) {
-        return false;
+        return std::nullopt;
     }
-    const std::string_view digits =
+    const std::string_view middle =
         std::string_view(name).substr(prefix.size(), name.size() - prefix.size() - TemporaryEnd.size());
-    return !digits.empty() && digits.find_first_not_of("0123456789") == std::string_view::npos;
+    const std::size_t dot = middle.find('.');
+    const std::string_view digits = middle.substr(0, dot);
+    if (dot != std::string_view::npos) {
+        const std::string_view random = middle.substr(dot + 1);
+        if (random.empty() || random.size() > LongestRandomPart ||
+            random.find_first_not_of("0123456789abcdef") != std::string_view::npos) {
+            return std::nullopt;
+        }
+    }
+    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos) return std::nullopt;
+    unsigned long id = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), id);
+    if (error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;  // no process id is that long
+    return id;
+}
+
+bool IsTemporaryName(const std::string& name, const std::string& target) {
+    return TemporaryProcess(name, target).has_value();
 }
 
 void RemoveDeadTemporaries(const std::string& path) {
@@ -178,43 +399,105 @@ void RemoveDeadTemporaries(const std::string& path) {
     for (fs::directory_iterator it(file.parent_path().empty() ? fs::path(".") : file.parent_path(), error), end;
          !error && it != end; it.increment(error)) {
         const std::string name = it->path().filename().string();
-        if (!IsTemporaryName(name, target)) continue;
-        const std::string digits = name.substr(target.size() + TemporaryMark.size(),
-                                               name.size() - target.size() - TemporaryMark.size() - TemporaryEnd.size());
-        if (digits.size() > 9) continue;  // no process id is that long
-        const unsigned long id = std::stoul(digits);
-        if (id != ProcessId() && !ProcessAlive(id)) {
-            std::error_code ignored;
-            fs::remove(it->path(), ignored);
+        const std::optional<unsigned long> id = TemporaryProcess(name, target);
+        // The caller holds the writers' turn, so no temporary file of this process is in use.
+        if (!id || (*id != ProcessId() && ProcessAlive(*id))) continue;
+        const std::string leftover = it->path().string();
+#ifdef _WIN32
+        const DWORD attributes = GetFileAttributesA(leftover.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES ||
+            (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+            continue;
         }
+        DeleteFileA(leftover.c_str());
+#else
+        // Only the player's own files: what another user put under such a name is theirs.
+        struct stat status;
+        if (::lstat(leftover.c_str(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != ::geteuid()) continue;
+        ::unlink(leftover.c_str());
+#endif
     }
 }
 
-WriterTurn::WriterTurn(const std::string& path, double seconds) {
+WriterTurn::WriterTurn(const std::string& path, TurnWait wait, const FileTraits& settings) { take(path, wait, settings); }
+
+void WriterTurn::take(const std::string& path, TurnWait wait, const FileTraits& settings) {
     const std::string lock = path + ".lock";
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    const auto deadline = std::chrono::steady_clock::now() + (wait == TurnWait::WaitForTurn ? TurnWaitLimit : std::chrono::seconds(0));
+    const auto refuse = [this](std::string problem, WriteObstacle obstacle) {
+        problem_ = std::move(problem);
+        obstacle_ = obstacle;
+    };
+    const auto busy = [&] {
+        refuse(wait == TurnWait::WaitForTurn
+                   ? "another run of the checker kept " + path + " busy for too long: try again"
+                   : "another change of " + path + " is being written right now, so this one was not made: make it "
+                                                   "again in a moment",
+               WriteObstacle::AnotherWriter);
+    };
+    const std::string notOurs = ", so the checker does not take turns through it. Delete " + lock +
+                                " (it holds nothing), then try again";
 #ifdef _WIN32
+    (void)settings;
     // Opened without sharing: while one writer holds it, the others cannot open it at all.
     for (;;) {
         const HANDLE handle = CreateFileA(lock.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                           FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle != INVALID_HANDLE_VALUE) {
             handle_ = handle;
+            if (GetFileType(handle) != FILE_TYPE_DISK) return refuse(lock + " is no file but a device" + notOurs, WriteObstacle::LockNotOurs);
             locked_ = true;
             return;
         }
-        if (std::chrono::steady_clock::now() >= deadline) return;
-        Sleep(5);
+        const DWORD error = GetLastError();
+        if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
+            if (std::chrono::steady_clock::now() >= deadline) return busy();
+            Sleep(5);
+            continue;
+        }
+        const DWORD attributes = GetFileAttributesA(lock.c_str());
+        if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+            (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
+            return refuse(lock + " is a folder or read-only" + notOurs, WriteObstacle::LockNotOurs);
+        }
+        if (MayNotWrite(error)) return refuse(FolderNotWritableText(path), WriteObstacle::FolderNotWritable);
+        return refuse("cannot open " + lock + " (Windows error " + std::to_string(error) + "): try again",
+                      WriteObstacle::Other);
     }
 #else
-    descriptor_ = ::open(lock.c_str(), O_RDWR | O_CREAT, 0644);
-    if (descriptor_ < 0) return;
+    // Mode 0600 and no other user's file: whoever may open it may hold it, and keep every
+    // change from being written. O_NONBLOCK: a pipe put there must not keep this waiting.
+    descriptor_ = ::open(lock.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+    if (descriptor_ < 0) {
+        const int error = errno;
+        struct stat status;
+        const bool there = ::lstat(lock.c_str(), &status) == 0;
+        if (error == ELOOP) return refuse(lock + " is a link" + notOurs, WriteObstacle::LockNotOurs);
+        if (there && error == EACCES) return refuse(lock + " belongs to another user" + notOurs, WriteObstacle::LockNotOurs);
+        if (there && !S_ISREG(status.st_mode)) return refuse(lock + " is no file" + notOurs, WriteObstacle::LockNotOurs);
+        if (MayNotWrite(error)) return refuse(FolderNotWritableText(path), WriteObstacle::FolderNotWritable);
+        if (DiskFull(error)) return refuse("cannot make " + lock + ": the disk is full. Make room, then try again", WriteObstacle::Other);
+        return refuse("cannot open " + lock + ": " + std::strerror(error), WriteObstacle::Other);
+    }
+    struct stat status;
+    if (::fstat(descriptor_, &status) != 0) return refuse("cannot open " + lock + ": " + std::strerror(errno), WriteObstacle::Other);
+    if (!S_ISREG(status.st_mode)) return refuse(lock + " is no file" + notOurs, WriteObstacle::LockNotOurs);
+    // Its owner is this user, or the settings file's owner, when root writes the player's file.
+    const bool ours = status.st_uid == ::geteuid();
+    if (!ours && !(settings.known && status.st_uid == settings.owner)) {
+        return refuse(lock + " belongs to another user" + notOurs, WriteObstacle::LockNotOurs);
+    }
+    if (ours) {
+        if (status.st_mode & 077) ::fchmod(descriptor_, 0600);  // made by an older checker
+        if (settings.known && settings.owner != status.st_uid) (void)::fchown(descriptor_, settings.owner, settings.group);
+    }
     for (;;) {
         if (flock(descriptor_, LOCK_EX | LOCK_NB) == 0) {
             locked_ = true;
             return;
         }
-        if (std::chrono::steady_clock::now() >= deadline) return;
+        if (errno != EWOULDBLOCK && errno != EINTR) return refuse("cannot lock " + lock + ": " + std::strerror(errno), WriteObstacle::Other);
+        if (std::chrono::steady_clock::now() >= deadline) return busy();
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 #endif

@@ -9,9 +9,6 @@
 
 namespace {
 
-// Writers of the same file wait this long for their turn before they give up.
-constexpr double TurnSeconds = 10.0;
-
 // Whether the plug-in would read `bytes` as text at all; the reason when not.
 std::string NotText(const std::string& bytes) {
     if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF")) {
@@ -58,18 +55,33 @@ WriteOutcome Refused(WriteOutcome outcome, WriteStatus status, std::string probl
 
 }  // namespace
 
-WriteOutcome WriteSettings(const std::string& path, const std::string& defaults, const SettingsWrite& write) {
+WriteOutcome WriteSettings(const std::string& path, const std::string& defaults, const SettingsWrite& write,
+                           TurnWait wait) {
     WriteOutcome outcome;
-    RemoveDeadTemporaries(path);
-    RemoveDeadTemporaries(path + ".bak");  // a run stopped while it replaced the backup
-    const WriterTurn turn(path, TurnSeconds);
-    if (!turn.locked()) {
-        return Refused(outcome, WriteStatus::NotWritten,
-                       "another run of the checker kept " + path + " busy for too long: try again", WriteObstacle::InUse);
+    std::string circle;
+    const std::string target = LinkTarget(path, circle);  // a link is written where it leads, and stays a link
+    if (target.empty()) return Refused(outcome, WriteStatus::BadInput, circle);
+    FileTraits settings;
+    {
+        // A folder, a device or a pipe is refused before anything is made beside it.
+        const ReadableFile seen(target);
+        if (seen.kind() == FileKind::Folder || seen.kind() == FileKind::NotAFile) {
+            return Refused(outcome, WriteStatus::BadInput, seen.problem());
+        }
+        if (seen.kind() == FileKind::Missing && target != path) {
+            return Refused(outcome, WriteStatus::NoFile,
+                           path + " is a link to " + target + ", which does not exist: put the settings file there, "
+                                                              "or remove the link");
+        }
+        settings = seen.traits();
     }
+    const WriterTurn turn(target, wait, settings);
+    if (!turn.locked()) return Refused(outcome, WriteStatus::NotWritten, turn.problem(), turn.obstacle());
+    RemoveDeadTemporaries(target);
+    RemoveDeadTemporaries(target + ".bak");  // a run stopped while it replaced the backup
 
-    FileRead file = ReadWholeFile(path, LargestSettingsFile);
-    if (file.folder || file.tooLarge) return Refused(outcome, WriteStatus::BadInput, file.problem);
+    FileRead file = ReadWholeFile(target, LargestSettingsFile);
+    if (file.folder || file.notAFile || file.tooLarge) return Refused(outcome, WriteStatus::BadInput, file.problem);
     if (!file.problem.empty()) return Refused(outcome, WriteStatus::NotWritten, file.problem, WriteObstacle::InUse);
     outcome.version = SettingsVersion(file.bytes);
     if (!file.exists) {
@@ -130,17 +142,18 @@ WriteOutcome WriteSettings(const std::string& path, const std::string& defaults,
         outcome.done.push_back("nothing to change in " + path);
         return outcome;
     }
-    if (IsReadOnly(path)) {
+    if (IsReadOnly(target)) {
         return Refused(outcome, WriteStatus::NotWritten,
                        path + " is read-only: clear \"Read-only\" in its Properties and try again", WriteObstacle::ReadOnly);
     }
     if (file.exists) {
-        const ReplaceResult backup = ReplaceFileContents(path + ".bak", file.bytes);
+        // The backup may be read by anyone who may read the settings file, and by no one else.
+        const ReplaceResult backup = ReplaceFileContents(target + ".bak", file.bytes, file.traits);
         outcome.retries += backup.retries;
         if (!backup.replaced) return Refused(outcome, WriteStatus::NotWritten, backup.problem, backup.obstacle);
-        outcome.done.push_back("kept the version before as " + path + ".bak");
+        outcome.done.push_back("kept the version before as " + target + ".bak");
     }
-    const ReplaceResult replaced = ReplaceFileContents(path, edited.text);
+    const ReplaceResult replaced = ReplaceFileContents(target, edited.text, file.traits);
     outcome.retries += replaced.retries;
     if (!replaced.replaced) return Refused(outcome, WriteStatus::NotWritten, replaced.problem, replaced.obstacle);
     // Said only once it is so: a refused write made nothing.

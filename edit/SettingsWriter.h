@@ -19,7 +19,7 @@ enum class WriteStatus {
     Written = 0,
     NoFile = 2,              // no settings file, and none can be made
     BadInput = 3,            // an unknown key, a bad value, a file that is no text
-    NotWritten = 4,          // read-only, locked, a protected folder
+    NotWritten = 4,          // read-only, another change being written, a protected folder
     NotExpectedVersion = 5,  // the file changed since the version given
 };
 
@@ -40,4 +40,9 @@ inline constexpr std::size_t LargestSettingsFile = 16u << 20;
 
 // Makes the changes in the file at `path`. When it does not exist yet it is made from
 // `defaults` (the release's file with every default); an empty `defaults` refuses instead.
-WriteOutcome WriteSettings(const std::string& path, const std::string& defaults, const SettingsWrite& write);
+// A settings file that is a link is changed where the link leads, with its backup and the
+// writers' lock beside it there; the new version keeps the old one's mode and owner (on
+// Windows its attributes). Anything but a regular file is refused. `wait` says whether a
+// writer of the same file that is busy is waited for (up to 10 seconds) or answered at once.
+WriteOutcome WriteSettings(const std::string& path, const std::string& defaults, const SettingsWrite& write,
+                           TurnWait wait = TurnWait::WaitForTurn);

@@ -9,12 +9,14 @@
 #include <cstdio>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
 #ifndef _WIN32
+#include <sys/stat.h>
 #include <sys/wait.h>
 #endif
 
@@ -250,7 +252,8 @@ TEST(NearSettingsFiles, FindsTheSettingsFileSavedUnderAnotherNameInThePluginsFol
         {"glimmerward.txt", true},     {" Glimmerward.ini", true}, {"GLIMMERWARD.INI.TXT", true},
         {"Glimmerward.ini", false},    {"glimmerward.INI", false}, {"Glimmerward.ini.bak", false},
         {"Glimmerward-defaults.ini", false}, {"Glimmerward.dll", false}, {"Other.ini", false},
-        {"Glimmerward.ini.~1234.tmp", false}, {"Glimmerward.ini.lock", false},  // the settings writer's own
+        {"Glimmerward.ini.~1234.tmp", false}, {"Glimmerward.ini.~1234.0123456789abcdef.tmp", false},
+        {"Glimmerward.ini.lock", false},  // the settings writer's own
     };
     for (const auto& [name, expected] : names) EXPECT_EQ(expected, IsNearSettingsFileName(name)) << name;
 
@@ -299,6 +302,14 @@ TEST(FirstRunCopy, CopiesTheReleaseFileOnlyToANewFile) {
     EXPECT_NE("", CopyToNewFile(release, target));
     std::ifstream kept(target, std::ios::binary);
     EXPECT_EQ("PickupSize = 7\n", std::string(std::istreambuf_iterator<char>(kept), {}));
+
+#ifndef _WIN32
+    TempFolder piped;  // a pipe under the release file's name is refused, not waited on
+    const std::string pipe = (piped.path() / "Glimmerward-defaults.ini").string();
+    ASSERT_EQ(0, ::mkfifo(pipe.c_str(), 0600));
+    EXPECT_EQ("cannot read " + pipe, CopyToNewFile(pipe, (piped.path() / "Glimmerward.ini").string()));
+    EXPECT_EQ(PathKind::Missing, KindOf((piped.path() / "Glimmerward.ini").string()));
+#endif
 }
 
 #ifndef _WIN32
@@ -409,6 +420,8 @@ TEST(CheckerProgram, AnswersEveryCommandLineWithItsOwnStatus) {
     const std::string settings = game.write("Glimmerward.ini", "PickupSize = 2\n").string();
     const std::string folder = game.path().string();
     TempFolder empty;  // no game and no settings file: no page
+    const std::string pipe = (game.path() / "pipe.ini").string();
+    ASSERT_EQ(0, ::mkfifo(pipe.c_str(), 0600));
     struct Case {
         std::vector<std::string> arguments;
         int status;
@@ -427,6 +440,11 @@ TEST(CheckerProgram, AnswersEveryCommandLineWithItsOwnStatus) {
         {{settings, "--html", (game.path() / "no" / "such" / "page.html").string()}, 4, "cannot write the page"},
         {{folder, "--no-browser"}, 3, "--no-browser goes with --page"},
         {{empty.path().string(), "--page"}, 2, "There is no settings page here"},
+        // Read, they would never end.
+        {{"/dev/zero"}, 2, "/dev/zero is no file but a device or a pipe, which the checker does not read. Give the "
+                           "path of the settings file itself"},
+        {{pipe}, 2, pipe + " is no file but a device or a pipe, which the checker does not read"},
+        {{"--set", "PickupSize=2", pipe}, 3, pipe + " is no file but a device or a pipe, from which no settings are read"},
     };
     for (const Case& c : cases) {
         const CheckerRun run = RunChecker(c.arguments);
@@ -477,6 +495,22 @@ TEST(CheckerProgram, SetChangesTheFileThePluginUsesAndTwoAtOnceBothLand) {
     EXPECT_EQ(3, RunChecker({"--set"}).status);
     TempFolder empty;  // no game, no file: none can be made
     EXPECT_EQ(2, RunChecker({"--set", "PickupSize=1", empty.path().string()}).status);
+}
+
+// A link planted where the page goes is replaced by the page; what it points at stays as it was.
+TEST(CheckerProgram, ThePageTakesThePlaceOfALinkAndNeverWritesThroughIt) {
+    TempFolder game;
+    game.write("game.exe", SupportedGame(110));
+    game.write("Glimmerward.ini", "PickupSize = 2\n");
+    const auto victim = game.write("elsewhere/victim.txt", "the player's own\n");
+    const auto page = game.path() / "page.html";
+    std::filesystem::create_symlink(victim, page);
+    ASSERT_EQ(0, RunChecker({game.path().string(), "--html", page.string()}).status);
+    std::ifstream kept(victim, std::ios::binary);
+    EXPECT_EQ("the player's own\n", std::string(std::istreambuf_iterator<char>(kept), {}));
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(page)));
+    std::ifstream written(page, std::ios::binary);
+    EXPECT_NE(std::string::npos, std::string(std::istreambuf_iterator<char>(written), {}).find("<html"));
 }
 
 TEST(CheckerProgram, ThePageLeadsWithTheSummaryAndTheSwatchesOfWhatDiffers) {

@@ -14,9 +14,14 @@
 
 #include <nlohmann/json.hpp>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "checker/PageChange.h"
 #include "checker/PageState.h"
 #include "checker/SettingDescriptions.h"
+#include "edit/FileReplace.h"
 #include "edit/SettingsEdit.h"
 #include "src/settings/PickupSettings.h"
 #include "tests/support/TempFolder.h"
@@ -132,6 +137,31 @@ TEST(PageState, AFileThatIsGoneHasNoVersionAndEveryDefault) {
     EXPECT_NE(std::string::npos, state["remarks"][0]["text"].get<std::string>().find("does not exist"));
 }
 
+// A device or a pipe where the settings file should be would be read for ever: the page names it.
+TEST(PageState, ADeviceOrAPipeIsNamedAndNotRead) {
+    TempFolder folder;
+#ifdef _WIN32
+    const std::string paths[] = {(folder.path() / "NUL").string()};
+#else
+    const std::string pipe = (folder.path() / "Glimmerward.ini").string();
+    ASSERT_EQ(0, ::mkfifo(pipe.c_str(), 0600));
+    const std::string paths[] = {"/dev/zero", pipe};
+#endif
+    for (const std::string& path : paths) {
+        SCOPED_TRACE(path);
+        PageFile file;
+        file.path = path;
+        const json state = PageState(file);
+        EXPECT_EQ("", state["version"]);
+        EXPECT_EQ("", CurrentVersion(path));
+        ASSERT_FALSE(state["remarks"].empty());
+        EXPECT_EQ(path + " is no file but a device or a pipe, which the checker does not read. Give the path of the "
+                         "settings file itself",
+                  state["remarks"][0]["text"]);
+        EXPECT_EQ("No settings file was read: the plug-in will write every setting's default.", state["closing"]);
+    }
+}
+
 TEST(ParseChange, TakesTheBodyThePageSendsAndRefusesAnyOther) {
     const ChangeRequest request = ParseChange(
         R"({"expect": "0123456789abcdef", "set": [{"key": "PickupSize", "value": "2.5"},
@@ -206,6 +236,26 @@ TEST(MakeChange, WritesTheFileAndAnswersEachOutcome) {
     EXPECT_FALSE(blocked.body["problems"].empty());
     EXPECT_NE("", blocked.body["advice"]);
     EXPECT_EQ(expected, page.bytes());
+}
+
+// The page waits for no other writer: while another change holds the writers' turn, the
+// player is told at once and asked to try again.
+TEST(MakeChange, AnswersAtOnceWhileAnotherChangeIsBeingWritten) {
+    PageFolder page(ReleaseFile());
+    const std::string before = page.bytes();
+    const WriterTurn other(page.file.path, TurnWait::AnswerAtOnce, {});
+    ASSERT_TRUE(other.locked());
+    const ChangeAnswer answer = MakeChange(
+        page.file, ParseChange(R"({"expect": ")" + SettingsVersion(before) + R"(", "set": [{"key": "TextAlpha", "value": "9"}]})").write);
+    EXPECT_EQ(500, answer.status);
+    EXPECT_EQ("not-written", answer.body["outcome"]);
+    EXPECT_EQ((json{"another change of " + page.file.path +
+                    " is being written right now, so this one was not made: make it again in a moment"}),
+              answer.body["problems"]);
+    EXPECT_EQ("Another change of the settings file is being written right now (from another settings page or a "
+              "glimmerward-check command), so nothing was written. Make the change again in a moment.",
+              answer.body["advice"]);
+    EXPECT_EQ(before, page.bytes());
 }
 
 TEST(MakeChange, MakesAMissingFileFromTheDefaultsOrSaysThatNoneCanBeMade) {

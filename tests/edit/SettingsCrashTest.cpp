@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "edit/FileReplace.h"
 #include "src/settings/PickupSettings.h"
 #include "tests/edit/CrashVersions.h"
 #include "tests/support/TempFolder.h"
@@ -86,23 +87,19 @@ std::string PluginDisagrees(const fs::path& path, std::uint32_t version) {
     return {};
 }
 
-// A temporary file of the writer's, "<file>.~<process id>.tmp", for the settings file or
-// its backup.
+// A temporary file of the writer's, for the settings file or its backup.
 struct Temporary {
     std::string target;
     pid_t process;
 };
 
 std::optional<Temporary> TemporaryOf(const std::string& name) {
-    const std::size_t mark = name.rfind(".~");
-    if (mark == std::string::npos || !name.ends_with(".tmp")) return std::nullopt;
-    const std::string target = name.substr(0, mark);
-    const std::string digits = name.substr(mark + 2, name.size() - mark - 6);
-    if ((target != SettingsName && target != BackupName) || digits.empty() || digits.size() > 9 ||
-        digits.find_first_not_of("0123456789") != std::string::npos) {
-        return std::nullopt;
+    for (const std::string& target : {SettingsName, BackupName}) {
+        if (const std::optional<unsigned long> process = TemporaryProcess(name, target)) {
+            return Temporary{target, static_cast<pid_t>(*process)};
+        }
     }
-    return Temporary{target, static_cast<pid_t>(std::stol(digits))};
+    return std::nullopt;
 }
 
 // What inotify reports of the folder: every sign of a file written in place, and how often a

@@ -13,6 +13,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
 #include "edit/FileReplace.h"
@@ -123,18 +125,35 @@ TEST(WriteSettings, MakesAMissingFileFromTheDefaultsOrRefuses) {
 TEST(WriteSettings, RemovesOnlyTheTemporaryFilesOfRunsThatAreGone) {
     TempFolder folder;
     const std::string path = folder.write("Glimmerward.ini", Before).string();
-    folder.write("Glimmerward.ini.~999999999.tmp", "left by a run that was stopped");  // no such process
-    folder.write("Glimmerward.ini.bak.~999999999.tmp", "left while the backup was replaced");
+    folder.write("Glimmerward.ini.~999999999.0123456789abcdef.tmp", "left by a run that was stopped");  // no such process
+    folder.write("Glimmerward.ini.bak.~999999999.fedcba98.tmp", "left while the backup was replaced");
+    folder.write("Glimmerward.ini.~999999999.tmp", "left by an older checker");
     folder.write("Glimmerward.ini.~x.tmp", "not of this pattern");
+    folder.write("Glimmerward.ini.~999999999.XYZ.tmp", "not of this pattern either");
     folder.write("Other.ini.~999999999.tmp", "not beside this file's name");
+    folder.write("Other.ini.~999999999.0123.tmp", "not beside this file's name either");
+    std::vector<std::string> kept{"Glimmerward.ini.~999999999.XYZ.tmp", "Glimmerward.ini.~x.tmp",
+                                  "Other.ini.~999999999.0123.tmp", "Other.ini.~999999999.tmp"};
+#ifndef _WIN32
+    // Not the player's own files, whatever their names: a link, and what another user left.
+    const fs::path victim = folder.write("victim.txt", "the player's own");
+    fs::create_symlink(victim, folder.path() / "Glimmerward.ini.~999999998.ab.tmp");
+    kept.insert(kept.begin(), {"Glimmerward.ini.~999999998.ab.tmp", "victim.txt"});
+    const fs::path others = folder.write("Glimmerward.ini.~999999997.cd.tmp", "another user's");
+    if (::chown(others.c_str(), 65534, 65534) == 0) kept.insert(kept.begin(), "Glimmerward.ini.~999999997.cd.tmp");
+#endif
+    std::sort(kept.begin(), kept.end());
     ASSERT_EQ(WriteStatus::Written, WriteSettings(path, {}, {{"PickupSize=3"}, {}, {}}).status);
-    EXPECT_EQ((std::vector<std::string>{"Glimmerward.ini.~x.tmp", "Other.ini.~999999999.tmp"}),
+    EXPECT_EQ(kept,
               [&] {
                   auto names = Others(folder.path());
                   std::sort(names.begin(), names.end());
                   return names;
               }());
-    EXPECT_TRUE(IsTemporaryName("Glimmerward.ini.~12.tmp", "Glimmerward.ini"));
+    EXPECT_EQ(12u, TemporaryProcess("Glimmerward.ini.~12.3f.tmp", "Glimmerward.ini"));
+    EXPECT_EQ(12u, TemporaryProcess("Glimmerward.ini.~12.tmp", "Glimmerward.ini"));
+    EXPECT_FALSE(IsTemporaryName("Glimmerward.ini.~12..tmp", "Glimmerward.ini"));
+    EXPECT_FALSE(IsTemporaryName("Glimmerward.ini.~99999999999999999999.1.tmp", "Glimmerward.ini"));
     EXPECT_FALSE(IsTemporaryName("Glimmerward.ini.bak", "Glimmerward.ini"));
 }
 
