@@ -59,6 +59,13 @@ json ProblemJson(const PieceVerdict& piece) {
             {"shown", piece.shown}, {"key", piece.key},     {"warnings", std::move(warnings)}};
 }
 
+// The writer keeps the backup beside the file that a linked settings file leads to.
+std::string BackupPath(const std::string& path) {
+    std::string circle;
+    const std::string target = LinkTarget(path, circle);
+    return (target.empty() ? path : target) + ".bak";
+}
+
 }  // namespace
 
 std::string CurrentVersion(const std::string& path) {
@@ -85,7 +92,7 @@ json PageState(const PageFile& file) {
 
     return {{"version", version},
             {"file", Utf8FromPathText(file.path)},
-            {"backup", Utf8FromPathText(file.path + ".bak")},
+            {"backup", Utf8FromPathText(BackupPath(file.path))},
             {"subject", Utf8FromPathText(report.subject)},
             {"remarks", std::move(remarks)},
             {"problems", std::move(problems)},

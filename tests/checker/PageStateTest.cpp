@@ -137,6 +137,18 @@ TEST(PageState, AFileThatIsGoneHasNoVersionAndEveryDefault) {
     EXPECT_NE(std::string::npos, state["remarks"][0]["text"].get<std::string>().find("does not exist"));
 }
 
+#ifndef _WIN32
+// A linked settings file is written where the link leads, and its backup kept there.
+TEST(PageState, ALinkedFilesBackupIsBesideItsTarget) {
+    PageFolder page(ReleaseFile());
+    const std::filesystem::path link = page.folder.path() / "linked.ini";
+    std::filesystem::create_symlink(page.path, link);
+    PageFile linked = page.file;
+    linked.path = link.string();
+    EXPECT_EQ(page.file.path + ".bak", PageState(linked)["backup"]);
+}
+#endif
+
 // A device or a pipe where the settings file should be would be read for ever: the page names it.
 TEST(PageState, ADeviceOrAPipeIsNamedAndNotRead) {
     TempFolder folder;
