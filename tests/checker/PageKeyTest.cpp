@@ -27,6 +27,7 @@
 #include <cstdlib>
 #endif
 
+#include "tests/checker/CheckerProgram.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/FakeExecutable.h"
 #include "tests/support/TempFolder.h"
@@ -39,25 +40,7 @@ namespace beast = boost::beast;
 namespace http = beast::http;
 using tcp = asio::ip::tcp;
 
-// Bounds only a program that hangs: a first start under Wine in an emulated machine is slow.
-constexpr double StartSeconds = 120;
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-#ifdef _WIN32
-fs::path BesideThisTest(const std::string& name) {
-    char path[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    return fs::path(std::string(path, length)).parent_path() / name;
-}
-
-std::string CheckerProgram() { return BesideThisTest("glimmerward-check.exe").string(); }
-#else
-std::string CheckerProgram() { return GLIMMERWARD_CHECKER; }
-#endif
+constexpr double StartSeconds = CheckerStartSeconds;
 
 // Waits, bounded, until `done` holds.
 template <typename Done>

@@ -39,6 +39,7 @@
 #endif
 
 #include "edit/SettingsEdit.h"
+#include "tests/checker/CheckerProgram.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/FakeExecutable.h"
 #include "tests/support/TempFolder.h"
@@ -51,24 +52,7 @@ namespace http = beast::http;
 using tcp = asio::ip::tcp;
 using nlohmann::json;
 
-// Bounds only a program that hangs: a first start under Wine in an emulated machine is slow.
-constexpr double StartSeconds = 120;
-
-std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// The checker program: natively where the build put it, on Windows a copy beside this test.
-std::string CheckerProgram() {
-#ifdef _WIN32
-    char path[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    return (std::filesystem::path(std::string(path, length)).parent_path() / "glimmerward-check.exe").string();
-#else
-    return GLIMMERWARD_CHECKER;
-#endif
-}
+constexpr double StartSeconds = CheckerStartSeconds;
 
 struct Answer {
     int status;  // 0 when no answer came
