@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "checker/FloatText.h"
-#include "checker/Text.h"
+#include "basis/FloatText.h"
+#include "basis/Text.h"
 #include "src/settings/PickupSettings.h"
 
 namespace {

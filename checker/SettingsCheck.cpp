@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "checker/FloatText.h"
-#include "checker/Text.h"
+#include "basis/FloatText.h"
+#include "basis/Text.h"
 #include "src/settings/NumberScan.h"
 #include "src/settings/PickupSettings.h"
 

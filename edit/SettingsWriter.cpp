@@ -4,7 +4,7 @@
 
 #include "edit/FileReplace.h"
 #include "edit/SettingsEdit.h"
-#include "edit/ValueText.h"
+#include "basis/ValueText.h"
 #include "src/settings/PickupSettings.h"
 
 namespace {

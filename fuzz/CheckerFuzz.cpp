@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "checker/FloatText.h"
+#include "basis/FloatText.h"
 #include "checker/Report.h"
 #include "checker/SettingsCheck.h"
 #include "src/settings/NumberScan.h"

@@ -18,7 +18,7 @@
 #include <string>
 
 #include "edit/FileReplace.h"
-#include "edit/ValueText.h"
+#include "basis/ValueText.h"
 #include "src/settings/PickupSettings.h"
 #include "standin/HostImage.h"
 #include "tests/edit/LiveVersions.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "edit/ValueText.h"
+#include "basis/ValueText.h"
 #include "src/settings/PickupSettings.h"
 
 namespace LiveVersions {

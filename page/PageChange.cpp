@@ -1,6 +1,7 @@
-#include "checker/PageChange.h"
+#include "page/PageChange.h"
 
-#include "checker/GameFolder.h"
+#include "basis/Text.h"
+#include "edit/FileReplace.h"
 
 using nlohmann::json;
 
@@ -93,7 +94,7 @@ ChangeRequest ParseChange(std::string_view body) {
 
 ChangeAnswer MakeChange(const PageFile& file, const SettingsWrite& write) {
     // The writer takes an empty version for any; the page means a file that does not exist.
-    const bool madeMeanwhile = write.expect.empty() && KindOf(file.path) != PathKind::Missing;
+    const bool madeMeanwhile = write.expect.empty() && ReadableFile(file.path).kind() != FileKind::Missing;
     WriteOutcome outcome;
     outcome.status = WriteStatus::NotExpectedVersion;
     // The page waits for no other writer: its player is told at once, and may try again.

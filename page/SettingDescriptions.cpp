@@ -1,9 +1,9 @@
-#include "checker/SettingDescriptions.h"
+#include "page/SettingDescriptions.h"
 
 #include <string>
 #include <vector>
 
-#include "checker/EmbeddedFiles.h"
+#include "page/EmbeddedFiles.h"
 #include "src/settings/PickupSettings.h"
 #include "src/settings/SettingsFile.h"
 

@@ -18,9 +18,9 @@
 #include <sys/stat.h>
 #endif
 
-#include "checker/PageChange.h"
-#include "checker/PageState.h"
-#include "checker/SettingDescriptions.h"
+#include "page/PageChange.h"
+#include "page/PageState.h"
+#include "page/SettingDescriptions.h"
 #include "edit/FileReplace.h"
 #include "edit/SettingsEdit.h"
 #include "src/settings/PickupSettings.h"

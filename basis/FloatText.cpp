@@ -1,4 +1,4 @@
-#include "checker/FloatText.h"
+#include "basis/FloatText.h"
 
 #include <bit>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "checker/PageKey.h"
+#include "page/PageKey.h"
 
 #include <array>
 #include <cstddef>

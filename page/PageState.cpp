@@ -1,16 +1,15 @@
-#include "checker/PageState.h"
+#include "page/PageState.h"
 
 #include <cmath>
 
-#include "checker/FloatText.h"
-#include "checker/GameFolder.h"
-#include "checker/SettingDescriptions.h"
+#include "basis/FloatText.h"
+#include "page/SettingDescriptions.h"
 #include "checker/SettingsRead.h"
-#include "checker/Text.h"
+#include "basis/Text.h"
 #include "edit/FileReplace.h"
 #include "edit/SettingsEdit.h"
 #include "edit/SettingsWriter.h"
-#include "edit/ValueText.h"
+#include "basis/ValueText.h"
 #include "src/settings/PickupSettings.h"
 
 using nlohmann::json;

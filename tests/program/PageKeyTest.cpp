@@ -27,7 +27,7 @@
 #include <cstdlib>
 #endif
 
-#include "tests/checker/CheckerProgram.h"
+#include "tests/support/CheckerProgram.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/FakeExecutable.h"
 #include "tests/support/TempFolder.h"

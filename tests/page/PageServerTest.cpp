@@ -39,7 +39,7 @@
 #endif
 
 #include "edit/SettingsEdit.h"
-#include "tests/checker/CheckerProgram.h"
+#include "tests/support/CheckerProgram.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/FakeExecutable.h"
 #include "tests/support/TempFolder.h"

@@ -1,4 +1,4 @@
-#include "checker/PageServer.h"
+#include "page/PageServer.h"
 
 #include <algorithm>
 #include <chrono>
@@ -25,10 +25,10 @@
 #include <windows.h>
 #endif
 
-#include "checker/EmbeddedFiles.h"
-#include "checker/PageChange.h"
-#include "checker/PageKey.h"
-#include "checker/Text.h"
+#include "page/EmbeddedFiles.h"
+#include "page/PageChange.h"
+#include "page/PageKey.h"
+#include "basis/Text.h"
 
 namespace asio = boost::asio;
 namespace beast = boost::beast;

@@ -1,4 +1,4 @@
-#include "edit/ValueText.h"
+#include "basis/ValueText.h"
 
 #include <algorithm>
 #include <array>

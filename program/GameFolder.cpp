@@ -1,4 +1,4 @@
-#include "checker/GameFolder.h"
+#include "program/GameFolder.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -12,7 +12,7 @@
 #include <unistd.h>
 #endif
 
-#include "checker/Text.h"
+#include "basis/Text.h"
 #include "edit/FileReplace.h"
 #include "edit/SettingsWriter.h"
 #include "src/settings/NumberScan.h"
@@ -201,23 +201,6 @@ std::string ParentFolder(const std::string& folder) {
     fs::path path(folder);
     if (!path.has_filename()) path = path.parent_path();
     return path.parent_path().string();
-}
-
-std::string Utf8FromPathText(const std::string& text) {
-#ifdef _WIN32
-    const auto size = static_cast<int>(text.size());
-    const int wide = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
-    if (wide <= 0) return text;
-    std::wstring utf16(static_cast<std::size_t>(wide), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), size, utf16.data(), wide);
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, utf16.data(), wide, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0) return text;
-    std::string utf8(static_cast<std::size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, utf16.data(), wide, utf8.data(), bytes, nullptr, nullptr);
-    return utf8;
-#else
-    return text;
-#endif
 }
 
 bool OwnsConsole() {

@@ -16,13 +16,13 @@
 #include <vector>
 
 #include "checker/ExecutableBuild.h"
-#include "checker/Browser.h"
-#include "checker/GameFolder.h"
-#include "checker/PageServer.h"
-#include "checker/PageState.h"
+#include "program/Browser.h"
+#include "program/GameFolder.h"
+#include "page/PageServer.h"
+#include "page/PageState.h"
 #include "checker/Report.h"
 #include "checker/SettingsRead.h"
-#include "checker/Text.h"
+#include "basis/Text.h"
 #include "edit/FileReplace.h"
 #include "edit/SettingsEdit.h"
 #include "edit/SettingsWriter.h"

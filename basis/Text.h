@@ -1,4 +1,4 @@
-// Small pieces of the checker's wording, shared by the verdicts and the report.
+// Small pieces of wording and text that the tools share.
 #pragma once
 
 #include <array>
@@ -17,3 +17,7 @@ std::string ChannelText(const std::array<std::uint8_t, 4>& channels);
 
 // "line 7", or "line 7 (piece 2)" for a later piece of a line over 255 bytes.
 std::string LineAndPiece(std::uint64_t line, std::uint32_t piece);
+
+// Text in the encoding of the checker's paths (on Windows the ANSI code page) as UTF-8, for
+// a page; natively the paths are UTF-8 already and stay as they are.
+std::string Utf8FromPathText(const std::string& text);

@@ -1,7 +1,7 @@
 // The settings writer's value texts against the plug-in's own conversions: what it writes
 // reads back to the very bits meant, and what it takes from a player the plug-in reads as
 // the player meant.
-#include "edit/ValueText.h"
+#include "basis/ValueText.h"
 
 #include <gtest/gtest.h>
 

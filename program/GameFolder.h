@@ -57,9 +57,5 @@ std::string CheckerFolder();
 std::string FolderName(const std::string& folder);
 std::string ParentFolder(const std::string& folder);
 
-// Text in the encoding of the checker's paths (on Windows the ANSI code page) as UTF-8, for
-// a page; natively the paths are UTF-8 already and stay as they are.
-std::string Utf8FromPathText(const std::string& text);
-
 // Whether this process is the only one on its console window (started by a double click).
 bool OwnsConsole();

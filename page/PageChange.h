@@ -8,7 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "checker/PageState.h"
+#include "page/PageState.h"
 #include "edit/SettingsWriter.h"
 
 struct ChangeRequest {

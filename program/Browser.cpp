@@ -1,6 +1,6 @@
-#include "checker/Browser.h"
+#include "program/Browser.h"
 
-#include "checker/PageKey.h"
+#include "page/PageKey.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "checker/PageState.h"
+#include "page/PageState.h"
 
 class PageSite;
 
