@@ -12,13 +12,14 @@ void* host_module_base() {
     return base;
 }
 
-protection_guard::protection_guard(void* address, std::uint32_t size, bool unprotect)
+protection_guard::protection_guard(void* address, std::uint32_t size, bool unprotect, lifted_access access)
     : address_(address), size_(unprotect ? size : 0) {
     if (size_ == 0) {
         return;
     }
+    const DWORD lifted = access == lifted_access::code ? PAGE_EXECUTE_READWRITE : PAGE_READWRITE;
     DWORD previous = 0;
-    changed_ = VirtualProtect(address_, size_, PAGE_EXECUTE_READWRITE, &previous) != 0;
+    changed_ = VirtualProtect(address_, size_, lifted, &previous) != 0;
     previous_ = previous;
 }
 

@@ -28,14 +28,22 @@ inline void* host_ptr(HostAddress address) {
     return reinterpret_cast<void*>(static_cast<std::uintptr_t>(rebase(base, address)));
 }
 
-// Lifts [address, address + size) to execute-read-write for its lifetime when `unprotect`
-// is set and size is above 0; puts the previous protection back only if the change worked.
+// What a lifted range may be while it is lifted: code stays executable as it is written;
+// data (an import slot, say) becomes writable without ever becoming executable.
+enum class lifted_access { code, data };
+
+// Lifts [address, address + size) to execute-read-write (or, for data, read-write) for its
+// lifetime when `unprotect` is set and size is above 0; puts the previous protection back only
+// if the change worked.
 class protection_guard {
 public:
-    protection_guard(void* address, std::uint32_t size, bool unprotect);
+    protection_guard(void* address, std::uint32_t size, bool unprotect, lifted_access access = lifted_access::code);
     ~protection_guard();
     protection_guard(const protection_guard&) = delete;
     protection_guard& operator=(const protection_guard&) = delete;
+
+    // Whether the range was lifted: false when no change was asked for or the change failed.
+    bool lifted() const { return changed_; }
 
 private:
     void* address_;

@@ -4,6 +4,8 @@
 #include <array>
 #include <utility>
 
+#include "injector/memory.h"
+
 namespace __gnu_cxx {
 // The C++ runtime's release of its emergency exception pool (about 19 KiB taken at start-up),
 // which a static runtime in a DLL never frees by itself.
@@ -35,10 +37,9 @@ public:
 
 private:
     void write(Function function) {
-        DWORD previous;
-        if (!VirtualProtect(&slot_, sizeof function, PAGE_READWRITE, &previous)) return;
-        slot_ = function;
-        VirtualProtect(&slot_, sizeof function, previous, &previous);
+        // The slot is data: writable for the moment, never executable.
+        const injector::protection_guard guard{&slot_, sizeof function, true, injector::lifted_access::data};
+        if (guard.lifted()) slot_ = function;
     }
 
     Function& slot_;

@@ -51,6 +51,21 @@ TEST(ProtectionGuardTest, LiftsForItsLifetimeAndRestores) {
     }
 }
 
+TEST(ProtectionGuardTest, LiftsDataToWritableWithoutMakingItExecutable) {
+    for (DWORD kind : {PAGE_READONLY, PAGE_READWRITE}) {
+        TestPage page;
+        page.protect(kind);
+        {
+            const injector::protection_guard guard{page.at(16), 4, true, injector::lifted_access::data};
+            EXPECT_TRUE(guard.lifted());
+            EXPECT_EQ(page.protection(16), static_cast<DWORD>(PAGE_READWRITE));
+            *page.at(16) = 0x5A;  // writable now
+        }
+        EXPECT_EQ(page.protection(16), kind);
+        EXPECT_EQ(*page.at(16), 0x5A);
+    }
+}
+
 TEST(ProtectionGuardTest, NoChangeWithoutUnprotectOrWithoutBytes) {
     struct Case {
         std::uint32_t size;
@@ -61,6 +76,7 @@ TEST(ProtectionGuardTest, NoChangeWithoutUnprotectOrWithoutBytes) {
         page.protect(PAGE_READONLY);
         {
             const injector::protection_guard guard{page.at(16), c.size, c.unprotect};
+            EXPECT_FALSE(guard.lifted());
             EXPECT_EQ(page.protection(16), static_cast<DWORD>(PAGE_READONLY)) << c.size << " " << c.unprotect;
         }
         EXPECT_EQ(page.protection(16), static_cast<DWORD>(PAGE_READONLY));
