@@ -148,9 +148,9 @@ std::string ClosingText(const Report& report) {
     return std::to_string(warnings) + (warnings == 1 ? " warning." : " warnings.");
 }
 
-int ExitStatus(const Report& report) {
-    if (!report.read) return 2;
-    return Warnings(report) > 0 ? 1 : 0;
+ExitStatus ReportStatus(const Report& report) {
+    if (!report.read) return ExitStatus::NoSettingsFile;
+    return Warnings(report) > 0 ? ExitStatus::Warnings : ExitStatus::NothingWrong;
 }
 
 std::string TextReport(const Report& report, ReportDetail detail) {

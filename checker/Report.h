@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "basis/ExitStatus.h"
 #include "checker/SettingsCheck.h"
 
 struct Remark {
@@ -26,8 +27,8 @@ enum class ReportDetail {
     All,      // also every line's verdict and the values of all 59 settings
 };
 
-// 0 when nothing looks wrong, 1 with warnings, 2 when no settings file could be read.
-int ExitStatus(const Report& report);
+// Nothing wrong, warnings, or no settings file read.
+ExitStatus ReportStatus(const Report& report);
 
 // The summary's parts, which every form of the report shows in the same words.
 // The problems in the order they are listed: notes on the file that must come first (it is no

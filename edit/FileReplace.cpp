@@ -110,6 +110,28 @@ DWORD KeptAttributes(const FileTraits& like) {
     const DWORD attributes = like.known ? like.attributes & kept : 0;
     return attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
 }
+
+constexpr DWORD AlreadyThere = ERROR_FILE_EXISTS;
+
+// Makes `path`, which must not exist yet, with `bytes` on disk; 0 or the error, and whether
+// the file was made at all. Nothing stays of a file that could not be written whole.
+DWORD WriteNewFile(const std::string& path, const std::string& bytes, const FileTraits& like, bool& made) {
+    // CREATE_NEW: never a file or a link that was there before.
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, KeptAttributes(like), nullptr);
+    made = file != INVALID_HANDLE_VALUE;
+    if (!made) {
+        const DWORD error = GetLastError();
+        return error == ERROR_ALREADY_EXISTS ? AlreadyThere : error;
+    }
+    DWORD written = 0;
+    bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size();
+    ok = ok && FlushFileBuffers(file);
+    const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+    ok = CloseHandle(file) && ok;
+    if (ok) return ERROR_SUCCESS;
+    DeleteFileA(path.c_str());
+    return error ? error : ERROR_WRITE_FAULT;
+}
 #else
 bool MayNotWrite(int error) { return error == EACCES || error == EPERM || error == EROFS; }
 bool DiskFull(int error) { return error == ENOSPC || error == EDQUOT; }
@@ -139,6 +161,20 @@ int WriteAndClose(int file, const std::string& bytes, const FileTraits& like) {
     (void)::fchmod(file, like.known ? like.mode & 07777 : 0644);
     if (::fsync(file) != 0 && !error) error = errno;
     if (::close(file) != 0 && !error) error = errno;
+    return error;
+}
+
+constexpr int AlreadyThere = EEXIST;
+
+// Makes `path`, which must not exist yet, with `bytes` on disk; 0 or the error, and whether
+// the file was made at all. Nothing stays of a file that could not be written whole.
+int WriteNewFile(const std::string& path, const std::string& bytes, const FileTraits& like, bool& made) {
+    // O_EXCL: never a file that was there before; O_NOFOLLOW: never through a link.
+    const int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
+    made = file >= 0;
+    if (!made) return errno;
+    const int error = WriteAndClose(file, bytes, like);
+    if (error) ::unlink(path.c_str());
     return error;
 }
 #endif
@@ -293,26 +329,14 @@ bool IsReadOnly(const std::string& path) {
 ReplaceResult ReplaceFileContents(const std::string& path, const std::string& bytes, const FileTraits& like) {
     std::random_device random;
     std::string temporary;
-#ifdef _WIN32
-    HANDLE file = INVALID_HANDLE_VALUE;
-    DWORD error = ERROR_FILE_EXISTS;
-    for (int tries = 0; file == INVALID_HANDLE_VALUE && error == ERROR_FILE_EXISTS && tries < TemporaryNameTries; ++tries) {
+    auto error = AlreadyThere;
+    for (int tries = 0; error == AlreadyThere && tries < TemporaryNameTries; ++tries) {
         temporary = TemporaryPath(path, random);
-        // CREATE_NEW: never a file or a link that was there before.
-        file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, KeptAttributes(like), nullptr);
-        error = file == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
-        if (error == ERROR_ALREADY_EXISTS) error = ERROR_FILE_EXISTS;
+        bool made = false;
+        error = WriteNewFile(temporary, bytes, like, made);
     }
-    if (file == INVALID_HANDLE_VALUE) return WriteFailed(path, error);
-    DWORD written = 0;
-    bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size();
-    ok = ok && FlushFileBuffers(file);
-    error = ok ? ERROR_SUCCESS : GetLastError();
-    ok = CloseHandle(file) && ok;
-    if (!ok) {
-        DeleteFileA(temporary.c_str());
-        return WriteFailed(path, error ? error : ERROR_WRITE_FAULT);
-    }
+    if (error) return WriteFailed(path, error);
+#ifdef _WIN32
     // The plug-in's reads hold the file open without sharing its deletion, and Wine refuses to
     // replace any open file: both go away within moments, so the step is tried again. A
     // read-only file gives the same error but never goes away by waiting, nor does a folder
@@ -340,19 +364,6 @@ ReplaceResult ReplaceFileContents(const std::string& path, const std::string& by
         Sleep(1);  // a reader lets go within moments: a longer wait only lengthens the slowest changes
     }
 #else
-    int file = -1;
-    int error = EEXIST;
-    for (int tries = 0; file < 0 && error == EEXIST && tries < TemporaryNameTries; ++tries) {
-        temporary = TemporaryPath(path, random);
-        // O_EXCL: never a file that was there before; O_NOFOLLOW: never through a link.
-        file = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600);
-        error = file < 0 ? errno : 0;
-    }
-    if (file < 0) return WriteFailed(path, error);
-    if ((error = WriteAndClose(file, bytes, like)) != 0) {
-        ::unlink(temporary.c_str());
-        return WriteFailed(path, error);
-    }
     if (std::rename(temporary.c_str(), path.c_str()) == 0) {
         ReplaceResult result;
         result.replaced = true;
@@ -362,6 +373,12 @@ ReplaceResult ReplaceFileContents(const std::string& path, const std::string& by
     ::unlink(temporary.c_str());
     return WriteFailed(path, error);
 #endif
+}
+
+NewFile CreateNewFile(const std::string& path, const std::string& bytes, const FileTraits& like) {
+    bool made = false;
+    if (!WriteNewFile(path, bytes, like, made)) return NewFile::Made;
+    return made ? NewFile::NotWritten : NewFile::NotMade;
 }
 
 std::optional<unsigned long> TemporaryProcess(const std::string& name, const std::string& target) {

@@ -111,6 +111,16 @@ struct ReplaceResult {
 // to 2 seconds; a read-only one is refused at once.
 ReplaceResult ReplaceFileContents(const std::string& path, const std::string& bytes, const FileTraits& like = {});
 
+enum class NewFile {
+    Made,
+    NotMade,     // something is there already (a link too), or the folder refuses a new file
+    NotWritten,  // made, but its bytes could not all be written (a full disk): removed again
+};
+
+// Makes `path` with `bytes` and the traits of `like` only where nothing is yet, as a
+// replacement makes its temporary file: an existing file or link is never replaced or followed.
+NewFile CreateNewFile(const std::string& path, const std::string& bytes, const FileTraits& like = {});
+
 // Removes the temporary files beside `path` whose process is gone (a run that was stopped
 // left them), and only those that are the player's own regular files: never through a link.
 void RemoveDeadTemporaries(const std::string& path);

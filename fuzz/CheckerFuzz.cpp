@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(std::bit_cast<std::uint32_t>(static_cast<float>(ConvertFloatPrefix(RoundTripText(final.value)))) == bits,
               "printed value does not read back");
     }
-    Check(ExitStatus(report) == (report.check.warnings > 0 ? 1 : 0), "exit status does not follow the warnings");
+    Check(StatusCode(ReportStatus(report)) == (report.check.warnings > 0 ? 1 : 0), "exit status does not follow the warnings");
     Check(shown.find("What the plug-in writes into the game:") != std::string::npos, "report without its table");
     return 0;
 }

@@ -7,9 +7,6 @@
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
-#else
-#include <fcntl.h>
-#include <unistd.h>
 #endif
 
 #include "basis/Text.h"
@@ -133,33 +130,25 @@ std::string FindReleaseSettingsFile(const std::string& gameFolder) {
     return {};
 }
 
+FileToChange SettingsFileToChange(const std::string& folder, bool hasGame) {
+    const SettingsSearch search = SearchSettingsFile(folder);
+    if (!search.found.empty()) return {search.chosen, {}};
+    if (search.tooLong || !hasGame) return {};
+    const std::string release = FindReleaseSettingsFile(folder);
+    if (release.empty()) return {};
+    return {JoinPath(ParentFolder(release), SettingsFileName), release};
+}
+
 std::string CopyToNewFile(const std::string& from, const std::string& to) {
     // Read as the writer reads: a pipe or a device planted under the release file's name is refused, not waited on.
     const FileRead release = ReadWholeFile(from, LargestSettingsFile);
     if (!release.exists || !release.problem.empty()) return "cannot read " + from;
-#ifdef _WIN32
-    const HANDLE out = CreateFileA(to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    const bool opened = out != INVALID_HANDLE_VALUE;
-#else
-    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    const bool opened = out >= 0;
-#endif
-    if (!opened) return "cannot create " + to + " (it may exist already, or the folder is write-protected)";
-    const std::string& bytes = release.bytes;
-    bool ok = true;
-#ifdef _WIN32
-    DWORD written = 0;
-    ok = WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size();
-    ok = CloseHandle(out) && ok;
-#else
-    for (std::size_t done = 0; ok && done < bytes.size();) {
-        const ssize_t wrote = ::write(out, bytes.data() + done, bytes.size() - done);
-        ok = wrote > 0;
-        if (ok) done += static_cast<std::size_t>(wrote);
+    switch (CreateNewFile(to, release.bytes)) {
+        case NewFile::Made: return {};
+        case NewFile::NotMade: return "cannot create " + to + " (it may exist already, or the folder is write-protected)";
+        case NewFile::NotWritten: break;
     }
-    ok = ::close(out) == 0 && ok;
-#endif
-    return ok ? std::string() : "writing " + to + " failed (is the disk full?)";
+    return "writing " + to + " failed (is the disk full?)";
 }
 
 std::vector<std::string> ExecutablesIn(const std::string& folder) {

@@ -41,6 +41,15 @@ std::vector<std::string> NearSettingsFiles(const std::string& gameFolder);
 // The first "Glimmerward-defaults.ini" in the plug-in's folders, or empty.
 std::string FindReleaseSettingsFile(const std::string& gameFolder);
 
+// The file that a change of the settings in a game folder goes to, and the release's file to
+// make it from when there is none yet: where the first-run copy goes. `path` is empty when
+// none can be made (no game in the folder, no release file, a path too long for the plug-in).
+struct FileToChange {
+    std::string path;
+    std::string defaults;  // empty when the file exists
+};
+FileToChange SettingsFileToChange(const std::string& folder, bool hasGame);
+
 // Copies `from` to `to`, which must not exist yet: an existing file is never replaced.
 // Empty on success, else what went wrong.
 std::string CopyToNewFile(const std::string& from, const std::string& to);

@@ -12,20 +12,20 @@
 #include <utility>
 #include <string>
 #include <string_view>
-#include <tuple>
+#include <variant>
 #include <vector>
 
-#include "checker/ExecutableBuild.h"
-#include "program/Browser.h"
-#include "program/GameFolder.h"
-#include "page/PageServer.h"
-#include "page/PageState.h"
+#include "basis/ExitStatus.h"
+#include "basis/Text.h"
 #include "checker/Report.h"
 #include "checker/SettingsRead.h"
-#include "basis/Text.h"
 #include "edit/FileReplace.h"
-#include "edit/SettingsEdit.h"
 #include "edit/SettingsWriter.h"
+#include "page/PageServer.h"
+#include "page/PageState.h"
+#include "program/Browser.h"
+#include "program/GameFolder.h"
+#include "program/GameFolderReport.h"
 #include "src/settings/LocateSettingsFile.h"
 
 namespace {
@@ -46,116 +46,184 @@ constexpr std::string_view Usage =
     "  --set KEY=VALUE   a float as a decimal number (PickupSize=1.5), a colour entry as its five\n"
     "                    fields (\"PickupColor_5=255 0 0 0 1\") or #RRGGBB for channel0 to channel2\n"
     "  --reset KEY       write the key's default into the line that sets it\n"
-    "  --expect VERSION  change nothing unless the file is still this version (the report shows it)\n"
-    "exit status: 0 nothing looks wrong, 1 warnings, 2 no settings file could be read (or made),\n"
-    "  3 a usage error (an unknown key or a bad value too), 4 an output (the page, or the settings\n"
-    "  file) could not be written, 5 the file is no longer the expected version\n";
+    "  --expect VERSION  change nothing unless the file is still this version (the report shows it)\n";
 
-// Exit statuses besides those of the report.
-constexpr int UsageError = 3;
-constexpr int OutputNotWritten = 4;
+std::string UsageText() { return std::string(Usage) + ExitStatusText(); }
 
-int Refuse(const std::string& problem) {
-    std::fprintf(stderr, "glimmerward-check: %s\n%s", problem.c_str(), Usage.data());
-    return UsageError;
+ExitStatus Refuse(const std::string& problem) {
+    std::fprintf(stderr, "glimmerward-check: %s\n%s", problem.c_str(), UsageText().c_str());
+    return ExitStatus::UsageError;
 }
 
-// The game's build, from the executables in the folder; whether any is a game at all.
-bool DescribeBuilds(const std::string& folder, Report& report) {
-    const auto executables = ExecutablesIn(folder);
-    if (executables.empty()) {
-        report.remarks.push_back({true, "there is no game here: " + folder + " holds no .exe file. Put " +
-                                            "glimmerward-check.exe beside the game's executable and start it there"});
-        return false;
-    }
-    std::vector<Remark> others;
-    bool supported = false;
-    for (const std::string& executable : executables) {
-        const ExecutableBuild build = ProbeExecutable(executable);
-        if (!build.readable) {
-            others.push_back({false, executable + ": not the game (" + build.problem + ")"});
-        } else if (build.version == Host::UnknownVersion) {
-            others.push_back({false, executable + ": not a build of the game that the plug-in supports"});
-        } else {
-            supported = true;
-            report.remarks.push_back({false, executable + ": build " + std::to_string(build.version) +
-                                                 " of the game, which the plug-in supports"});
-        }
-    }
-    if (!supported) {
-        report.remarks.push_back({true, "no supported build of the game is in " + folder +
-                                            ": loaded into any other program, the plug-in changes nothing. The "
-                                            "plug-in supports builds 100, 110 and 120"});
-        report.remarks.insert(report.remarks.end(), others.begin(), others.end());
-    }
-    return true;
-}
+// What the command line asks for.
+struct Options {
+    std::string target;  // a game folder or a settings file; empty for the checker's own folder
+    std::string page;    // --html PAGE
+    bool wait = true;
+    bool servePage = false;
+    bool browser = true;
+    ReportDetail detail = ReportDetail::Summary;
+    SettingsWrite write;
 
-// The settings file the plug-in would read in the game folder, after the first-run copy.
-std::string SearchGameFolder(const std::string& folder, bool isGameFolder, Report& report) {
-    SettingsSearch search = SearchSettingsFile(folder);
-    if (search.found.empty() && isGameFolder) {
-        if (const std::string release = FindReleaseSettingsFile(folder); !release.empty()) {
-            const std::string target = JoinPath(ParentFolder(release), SettingsFileName);
-            const std::string failed = CopyToNewFile(release, target);
-            if (failed.empty()) {
-                report.remarks.push_back({false, "no Glimmerward.ini yet: copied " + release + " to " + target +
-                                                     ", the file the plug-in reads; edit that one"});
-                search = SearchSettingsFile(folder);
-            } else {
-                report.remarks.push_back({true, "no Glimmerward.ini yet, and the checker could not make one: " + failed +
-                                                    ". If the game lies in a protected folder such as Program Files, "
-                                                    "start the checker as administrator, or copy " + release + " to " +
-                                                    target + " yourself"});
+    bool changing() const { return !write.sets.empty() || !write.resets.empty(); }
+};
+
+// The options, or the status to end with at once: after --help, --version or a mistake.
+std::variant<Options, ExitStatus> ReadOptions(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool valueFollows = i + 1 < argc && !std::string_view(argv[i + 1]).starts_with("--");
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(UsageText().c_str(), stdout);
+            return ExitStatus::NothingWrong;
+        } else if (arg == "--version") {
+            std::printf("glimmerward-check %s\n", GLIMMERWARD_VERSION);
+            return ExitStatus::NothingWrong;
+        } else if (arg == "--html") {
+            if (!valueFollows) return Refuse("--html needs the name of the page to write, as in --html report.html");
+            options.page = argv[++i];
+        } else if (arg == "--set" || arg == "--reset" || arg == "--expect") {
+            if (!valueFollows) {
+                return Refuse(arg + " needs a value, as in " +
+                              (arg == "--set" ? "--set PickupSize=1.5" : arg == "--reset" ? "--reset PickupSize" : "--expect 0123456789abcdef"));
             }
+            const std::string value = argv[++i];
+            if (arg == "--set") options.write.sets.push_back(value);
+            if (arg == "--reset") options.write.resets.push_back(value);
+            if (arg == "--expect") options.write.expect = value;
+        } else if (arg == "--all") {
+            options.detail = ReportDetail::All;
+        } else if (arg == "--no-wait") {
+            options.wait = false;
+        } else if (arg == "--page") {
+            options.servePage = true;
+        } else if (arg == "--no-browser") {
+            options.browser = false;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return Refuse("unknown option " + arg);
+        } else if (!options.target.empty()) {
+            return Refuse("give one game folder or settings file, not both " + options.target + " and " + arg);
+        } else {
+            options.target = arg;
         }
     }
-    if (search.tooLong) {
-        report.remarks.push_back({true, "the path of " + folder + " is too long for the plug-in (259 characters at "
-                                        "most): it reads no settings file there. Move the game to a shorter path"});
-        return {};
-    }
-    if (search.found.empty()) {
-        report.remarks.push_back({false, "the plug-in looks for Glimmerward.ini in plugins, then scripts, then the "
-                                         "game folder itself, and finds none"});
-    } else {
-        report.remarks.push_back({false, "settings file used by the plug-in: " + search.chosen});
-        for (std::size_t i = 1; i < search.found.size(); ++i) {
-            report.remarks.push_back({true, search.found[i] + " is never read: " + search.chosen +
-                                                " comes first and shadows it. Edit the first, or delete one"});
-        }
-    }
-    for (const std::string& similar : NearSettingsFiles(folder)) {
-        report.remarks.push_back({true, similar + " is probably a settings file saved under another name: the plug-in "
-                                            "reads only a file named exactly " + std::string(SettingsFileName) +
-                                            ". Rename it (turn on file name extensions in Explorer to see its whole name)"});
-    }
-    return search.chosen;
+    return options;
 }
 
-// Makes the changes and says what was done; 0 when written, else the status to end with.
-int Change(const std::string& path, const std::string& defaults, const SettingsWrite& write) {
+// What the checker looks at: a game folder or a settings file on its own, as an absolute path.
+struct Subject {
+    std::string path;
+    bool gameFolder = true;
+};
+
+// The folder or file named, else the checker's own folder (or the game folder above it, when
+// it lies in the plug-in's "plugins" or "scripts" folder); none when the one named is missing.
+std::optional<Subject> FindSubject(const std::string& target) {
+    Subject subject{target};
+    if (target.empty()) {
+        subject.path = CheckerFolder();
+        const std::string name = AsciiLowered(FolderName(subject.path));
+        for (const std::string_view subfolder : SettingsFolders) {
+            if (!subfolder.empty() && name == subfolder) subject.path = ParentFolder(subject.path);
+        }
+    } else {
+        const PathKind kind = KindOf(target);
+        if (kind == PathKind::Missing) {
+            std::fprintf(stderr, "%s does not exist. Give the game's folder or a settings file.\n", target.c_str());
+            return std::nullopt;
+        }
+        subject.gameFolder = kind == PathKind::Folder;
+    }
+    subject.path = AbsolutePath(subject.path);
+    return subject;
+}
+
+// Combinations of options that mean nothing.
+std::optional<ExitStatus> RefuseCombination(const Options& options) {
+    if (!options.changing() && !options.write.expect.empty()) return Refuse("--expect goes with --set or --reset");
+    if (!options.servePage && !options.browser) return Refuse("--no-browser goes with --page");
+    return std::nullopt;
+}
+
+// Makes the changes and says what was done.
+ExitStatus Change(const std::string& path, const std::string& defaults, const SettingsWrite& write) {
     // Parallel command lines each wait their turn, so that every one of their changes lands.
     const WriteOutcome outcome = WriteSettings(path, defaults, write, TurnWait::WaitForTurn);
     for (const std::string& done : outcome.done) std::printf("%s\n", done.c_str());
     for (const std::string& problem : outcome.problems) std::fprintf(stderr, "glimmerward-check: %s\n", problem.c_str());
     if (outcome.status != WriteStatus::Written) {
         std::fprintf(stderr, "glimmerward-check: nothing was changed\n");
-        return static_cast<int>(outcome.status);
+        return static_cast<ExitStatus>(outcome.status);
     }
     std::printf("\n");
-    return 0;
+    return ExitStatus::NothingWrong;
 }
 
-// The file that --set changes in a game folder, and the defaults file to make it from when
-// there is none yet: where the first-run copy goes. Empty when none can be made.
-std::pair<std::string, std::string> FileToChange(const std::string& folder, bool hasGame) {
-    const SettingsSearch search = SearchSettingsFile(folder);
-    if (!search.found.empty()) return {search.chosen, {}};
-    if (search.tooLong || !hasGame) return {};
-    const std::string release = FindReleaseSettingsFile(folder);
-    if (release.empty()) return {};
-    return {JoinPath(ParentFolder(release), SettingsFileName), release};
+// What the checker found before it reads the settings file, and the file it reads and shows.
+struct Looked {
+    Report report;
+    std::string settingsPath;  // the file the plug-in reads; empty for none
+    PageFile page;             // the file the page changes; no path when there is none
+};
+
+// Changes the settings where asked, then looks at the subject as the plug-in will; a status
+// when the change failed.
+std::variant<Looked, ExitStatus> LookAt(const Subject& subject, const SettingsWrite& write, bool changing) {
+    Looked looked;
+    Report& report = looked.report;
+    if (!subject.gameFolder) {
+        report.subject = "Settings file: " + subject.path;
+        if (changing) {
+            if (const ExitStatus status = Change(subject.path, {}, write); status != ExitStatus::NothingWrong) return status;
+        }
+        looked.settingsPath = looked.page.path = subject.path;
+        looked.page.folder = report;
+        return looked;
+    }
+    const std::string& folder = subject.path;
+    report.subject = "Game folder: " + folder;
+    const bool hasGame = DescribeBuilds(folder, report);
+    if (changing) {
+        const FileToChange file = SettingsFileToChange(folder, hasGame);
+        if (file.path.empty()) {
+            std::fprintf(stderr, "glimmerward-check: no settings file in %s, and none can be made there: %s\n",
+                         folder.c_str(),
+                         hasGame ? "put Glimmerward-defaults.ini from the release beside the game's executable"
+                                 : "give the folder of the game's executable");
+            return ExitStatus::NoSettingsFile;
+        }
+        if (const ExitStatus status = Change(file.path, file.defaults, write); status != ExitStatus::NothingWrong) {
+            return status;
+        }
+    }
+    MakeFirstRunCopy(folder, hasGame, report);
+    looked.settingsPath = DescribeSearch(folder, report);
+    const FileToChange file = SettingsFileToChange(folder, hasGame);
+    looked.page = {file.path, file.defaults, report};
+    return looked;
+}
+
+// Reads the settings file into the report and prints it, and writes the page of --html; the
+// report's status, or that the page could not be written.
+ExitStatus PrintReport(Looked& looked, const Options& options, bool doubleClicked) {
+    // The version, which only --expect takes, would be noise in a window opened by a double click.
+    if (const std::string version = ReadSettingsInto(looked.report, looked.settingsPath);
+        !version.empty() && !doubleClicked) {
+        looked.report.remarks.push_back({false, "version of the settings file: " + version +
+                                                    " (give it to --expect to change only this version)"});
+    }
+    const std::string text = TextReport(looked.report, options.detail);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+    if (options.page.empty()) return ReportStatus(looked.report);
+    // Replaced in one step, as the settings file is: a link at PAGE is replaced, never followed.
+    if (!ReplaceFileContents(options.page, HtmlReport(looked.report, options.detail)).replaced) {
+        std::fprintf(stderr, "glimmerward-check: cannot write the page %s: give a path in a folder you may write to.\n",
+                     options.page.c_str());
+        return ExitStatus::OutputNotWritten;
+    }
+    return ReportStatus(looked.report);
 }
 
 // Serves the page until the checker is stopped; false when it could not start. Started by a
@@ -193,137 +261,44 @@ bool ServePage(PageFile file, bool openBrowser, bool doubleClicked) {
     return true;
 }
 
+// Serves the page where it is asked for, or started by a double click, until the checker is
+// stopped; whether it did. Says why not when the page was asked for but there is no file.
+bool ShowPage(PageFile file, const Options& options, bool doubleClicked) {
+    if (!options.servePage && !doubleClicked) return false;
+    if (!file.path.empty()) return ServePage(std::move(file), options.browser, doubleClicked);
+    if (options.servePage) {
+        std::puts("\nThere is no settings page here: the folder holds no settings file, and the checker can make "
+                  "none. Start it in the folder of the game's executable, with Glimmerward-defaults.ini from the "
+                  "release beside it.");
+        std::fflush(stdout);
+    }
+    return false;
+}
+
+void WaitForEnter() {
+    std::fputs("\nPress Enter to close this window.", stdout);
+    std::fflush(stdout);
+    std::string line;
+    std::getline(std::cin, line);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string target;
-    std::string page;
-    bool wait = true;
-    bool servePage = false;
-    bool browser = true;
-    ReportDetail detail = ReportDetail::Summary;
-    SettingsWrite write;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(Usage.data(), stdout);
-            return 0;
-        } else if (arg == "--version") {
-            std::printf("glimmerward-check %s\n", GLIMMERWARD_VERSION);
-            return 0;
-        } else if (arg == "--html") {
-            if (i + 1 >= argc || std::string_view(argv[i + 1]).starts_with("--")) {
-                return Refuse("--html needs the name of the page to write, as in --html report.html");
-            }
-            page = argv[++i];
-        } else if (arg == "--set" || arg == "--reset" || arg == "--expect") {
-            if (i + 1 >= argc || std::string_view(argv[i + 1]).starts_with("--")) {
-                return Refuse(arg + " needs a value, as in " +
-                              (arg == "--set" ? "--set PickupSize=1.5" : arg == "--reset" ? "--reset PickupSize" : "--expect 0123456789abcdef"));
-            }
-            const std::string value = argv[++i];
-            if (arg == "--set") write.sets.push_back(value);
-            if (arg == "--reset") write.resets.push_back(value);
-            if (arg == "--expect") write.expect = value;
-        } else if (arg == "--all") {
-            detail = ReportDetail::All;
-        } else if (arg == "--no-wait") {
-            wait = false;
-        } else if (arg == "--page") {
-            servePage = true;
-        } else if (arg == "--no-browser") {
-            browser = false;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            return Refuse("unknown option " + arg);
-        } else if (!target.empty()) {
-            return Refuse("give one game folder or settings file, not both " + target + " and " + arg);
-        } else {
-            target = arg;
-        }
-    }
+    const auto read = ReadOptions(argc, argv);
+    if (const ExitStatus* status = std::get_if<ExitStatus>(&read)) return StatusCode(*status);
+    const Options& options = std::get<Options>(read);
+    const std::optional<Subject> subject = FindSubject(options.target);
+    if (!subject) return StatusCode(ExitStatus::NoSettingsFile);
+    if (const auto refused = RefuseCombination(options)) return StatusCode(*refused);
 
-    Report report;
-    std::string settingsPath;
-    bool gameFolder = true;
-    if (target.empty()) {
-        target = CheckerFolder();
-        const std::string name = FolderName(target);
-        for (const std::string_view subfolder : SettingsFolders) {
-            if (!subfolder.empty() && AsciiLowered(name) == subfolder) target = ParentFolder(target);
-        }
-    } else {
-        gameFolder = KindOf(target) == PathKind::Folder;
-        if (KindOf(target) == PathKind::Missing) {
-            std::fprintf(stderr, "%s does not exist. Give the game's folder or a settings file.\n", target.c_str());
-            return 2;
-        }
-    }
-    target = AbsolutePath(target);
-
-    const bool changing = !write.sets.empty() || !write.resets.empty();
-    if (!changing && !write.expect.empty()) return Refuse("--expect goes with --set or --reset");
-    if (!servePage && !browser) return Refuse("--no-browser goes with --page");
-    PageFile pageFile;
-    if (gameFolder) {
-        report.subject = "Game folder: " + target;
-        const bool hasGame = DescribeBuilds(target, report);
-        if (changing) {
-            const auto [path, defaults] = FileToChange(target, hasGame);
-            if (path.empty()) {
-                std::fprintf(stderr, "glimmerward-check: no settings file in %s, and none can be made there: %s\n",
-                             target.c_str(),
-                             hasGame ? "put Glimmerward-defaults.ini from the release beside the game's executable"
-                                     : "give the folder of the game's executable");
-                return 2;
-            }
-            if (const int status = Change(path, defaults, write); status != 0) return status;
-        }
-        settingsPath = SearchGameFolder(target, hasGame, report);
-        std::tie(pageFile.path, pageFile.defaults) = FileToChange(target, hasGame);
-    } else {
-        report.subject = "Settings file: " + target;
-        settingsPath = target;
-        pageFile.path = target;
-        if (changing) {
-            if (const int status = Change(settingsPath, {}, write); status != 0) return status;
-        }
-    }
-    pageFile.folder = report;
-    // Started by a double click, the checker shows the page until its window closes; the
-    // version, which only --expect takes, would be noise there.
-    const bool doubleClicked = wait && OwnsConsole();
-    if (const std::string version = ReadSettingsInto(report, settingsPath); !version.empty() && !doubleClicked) {
-        report.remarks.push_back({false, "version of the settings file: " + version +
-                                             " (give it to --expect to change only this version)"});
-    }
-
-    const std::string text = TextReport(report, detail);
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
-    int status = ExitStatus(report);
-    if (!page.empty()) {
-        // Replaced in one step, as the settings file is: a link at PAGE is replaced, never followed.
-        if (!ReplaceFileContents(page, HtmlReport(report, detail)).replaced) {
-            std::fprintf(stderr, "glimmerward-check: cannot write the page %s: give a path in a folder you may write to.\n",
-                         page.c_str());
-            status = OutputNotWritten;
-        }
-    }
-    if (servePage || doubleClicked) {
-        if (!pageFile.path.empty()) {
-            if (ServePage(std::move(pageFile), browser, doubleClicked)) return status;
-        } else if (servePage) {
-            std::puts("\nThere is no settings page here: the folder holds no settings file, and the checker can make "
-                      "none. Start it in the folder of the game's executable, with Glimmerward-defaults.ini from the "
-                      "release beside it.");
-            std::fflush(stdout);
-        }
-    }
-    if (doubleClicked) {
-        std::fputs("\nPress Enter to close this window.", stdout);
-        std::fflush(stdout);
-        std::string line;
-        std::getline(std::cin, line);
-    }
-    return status;
+    auto looked = LookAt(*subject, options.write, options.changing());
+    if (const ExitStatus* status = std::get_if<ExitStatus>(&looked)) return StatusCode(*status);
+    PageFile page = std::get<Looked>(looked).page;
+    // Started by a double click, the checker shows the page until its window closes.
+    const bool doubleClicked = options.wait && OwnsConsole();
+    const ExitStatus status = PrintReport(std::get<Looked>(looked), options, doubleClicked);
+    if (ShowPage(std::move(page), options, doubleClicked)) return StatusCode(status);
+    if (doubleClicked) WaitForEnter();
+    return StatusCode(status);
 }
