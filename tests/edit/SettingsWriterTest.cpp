@@ -160,9 +160,26 @@ TEST(WriteSettings, RemovesOnlyTheTemporaryFilesOfRunsThatAreGone) {
 #ifdef _WIN32
 // Under Wine a file that another program holds open cannot be replaced, and a read-only one
 // gives the same error: the first is tried again until it is let go, the second refused at once.
-DWORD WINAPI LetGoLater(void* handle) {
+struct HeldFile {
+    HANDLE reader;
+    std::string temporaries;  // the pattern of the writer's temporary files for it
+};
+
+// Lets go of the file 300 ms after the writer has made its new version beside it, so that the
+// writer's first replacement meets the reader however slowly the writer got there.
+DWORD WINAPI LetGoLater(void* held) {
+    const auto& file = *static_cast<const HeldFile*>(held);
+    WIN32_FIND_DATAA found;
+    for (int waited = 0; waited < 10000; ++waited) {
+        const HANDLE search = FindFirstFileA(file.temporaries.c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            FindClose(search);
+            break;
+        }
+        Sleep(1);
+    }
     Sleep(300);
-    CloseHandle(static_cast<HANDLE>(handle));
+    CloseHandle(file.reader);
     return 0;
 }
 
@@ -172,7 +189,8 @@ TEST(WriteSettings, WaitsForAReaderToLetGoAndRefusesAReadOnlyFile) {
     // As the plug-in's reads hold it: shared for reading only, not for deletion.
     const HANDLE reader = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, reader);
-    const HANDLE thread = CreateThread(nullptr, 0, &LetGoLater, reader, 0, nullptr);
+    HeldFile held{reader, path + ".~*.tmp"};
+    const HANDLE thread = CreateThread(nullptr, 0, &LetGoLater, &held, 0, nullptr);
     const WriteOutcome waited = WriteSettings(path, {}, {{"PickupSize=3"}, {}, {}});
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
