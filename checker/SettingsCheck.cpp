@@ -9,14 +9,13 @@
 #include "basis/Text.h"
 #include "src/settings/NumberScan.h"
 #include "src/settings/PickupSettings.h"
+#include "src/settings/SettingsBytes.h"
 
 namespace {
 
 constexpr std::string_view Utf8Bom = "\xEF\xBB\xBF";
 constexpr std::size_t ShownLimit = 72;
 constexpr std::size_t NotTextSample = 65536;  // bytes looked at for a binary file
-
-constexpr bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 std::string Shown(std::string_view text) {
     std::string shown;
@@ -363,7 +362,7 @@ private:
                 textAfterCtrlZ = textAfterCtrlZ || !IsCSpace(c);
                 continue;
             }
-            if (c == '\x1A') {
+            if (c == CtrlZ) {
                 sawCtrlZ = true;
                 continue;
             }
