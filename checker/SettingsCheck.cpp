@@ -399,33 +399,6 @@ std::vector<FinalSetting> FinalsOf(const PickupReading& reading) {
 
 }  // namespace
 
-std::string_view FindingLabel(Finding kind) {
-    switch (kind) {
-        case Finding::Blank: return "blank";
-        case Finding::Comment: return "comment";
-        case Finding::Ignored: return "ignored";
-        case Finding::Sets: return "sets";
-        case Finding::Replaced: return "replaced";
-        case Finding::UnknownKey: return "unknown key";
-        case Finding::NotANumber: return "not a number";
-        case Finding::StopsEarly: return "stops early";
-        case Finding::TextAfterNumber: return "text after the number";
-        case Finding::DecimalComma: return "decimal comma";
-        case Finding::ChannelWraps: return "channel out of 0-255";
-        case Finding::CutAt255: return "line over 255 bytes";
-        case Finding::NulByte: return "NUL byte";
-        case Finding::AfterCtrlZ: return "after Ctrl-Z";
-        case Finding::ByteOrderMark: return "byte-order mark";
-        case Finding::MissingEquals: return "missing \"=\"";
-        case Finding::NotText: return "not a text file";
-        case Finding::HarmlessByteOrderMark: return "byte-order mark, harmless";
-        case Finding::NotFinite: return "infinity or NaN";
-        case Finding::TooSmall: return "too small";
-        case Finding::Hexadecimal: return "hexadecimal";
-    }
-    return "?";
-}
-
 std::optional<std::size_t> MeantSetting(std::string_view key) {
     const std::string_view bare = key.starts_with(Utf8Bom) ? key.substr(Utf8Bom.size()) : key;
     for (std::size_t i = 0; i < PickupSettings.size(); ++i) {
