@@ -47,6 +47,26 @@ std::size_t Distance(std::string_view a, std::string_view b) {
     return row[b.size()];
 }
 
+std::string_view WithoutByteOrderMark(std::string_view key) {
+    return key.starts_with(Utf8Bom) ? key.substr(Utf8Bom.size()) : key;
+}
+
+// A colour entry's key as a player may write it, the prefix in any case and the number with
+// leading zeros, respelled as the plug-in's own key of that number; the table then says
+// whether there is such an entry. Up to nine digits: a longer run is no entry number meant.
+std::optional<std::string> ColorKeyMeant(std::string_view key) {
+    constexpr std::size_t LongestNumber = 9;
+    if (key.size() <= ColorKeyPrefix.size() || !EqualsIgnoringCase(key.substr(0, ColorKeyPrefix.size()), ColorKeyPrefix)) {
+        return std::nullopt;
+    }
+    std::string_view digits = key.substr(ColorKeyPrefix.size());
+    if (digits.size() > LongestNumber || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    digits.remove_prefix(std::min(digits.find_first_not_of('0'), digits.size() - 1));
+    return std::string(ColorKeyPrefix) + std::string(digits);
+}
+
 // Fields first to last - 1: "channel0", "channel0 and channel1", "channel0, channel1 and channel2".
 std::string FieldList(int first, int last) {
     std::string text;
@@ -160,7 +180,7 @@ void PieceAnalysis::entry() {
     if (!known) {
         meant_ = MeantSetting(piece_.key);
         add(Finding::UnknownKey, [this] {
-            if (piece_.key.starts_with(Utf8Bom) && FindPickupSetting(piece_.key.substr(Utf8Bom.size()))) {
+            if (piece_.key.starts_with(Utf8Bom) && FindPickupSetting(WithoutByteOrderMark(piece_.key))) {
                 return "unknown key " + Quoted(piece_.key) + ": a byte-order mark is glued to it";
             }
             return "unknown key " + Quoted(piece_.key) + ": the plug-in looks it up nowhere. " + KeyHint(piece_.key);
@@ -400,37 +420,24 @@ std::vector<FinalSetting> FinalsOf(const PickupReading& reading) {
 }  // namespace
 
 std::optional<std::size_t> MeantSetting(std::string_view key) {
-    const std::string_view bare = key.starts_with(Utf8Bom) ? key.substr(Utf8Bom.size()) : key;
-    for (std::size_t i = 0; i < PickupSettings.size(); ++i) {
-        if (EqualsIgnoringCase(bare, PickupSettings[i].key)) return i;
-    }
-    if (bare.size() <= ColorKeyPrefix.size() || !EqualsIgnoringCase(bare.substr(0, ColorKeyPrefix.size()), ColorKeyPrefix)) {
-        return std::nullopt;
-    }
-    const std::string_view digits = bare.substr(ColorKeyPrefix.size());
-    if (digits.size() > 9 || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        return std::nullopt;
-    }
-    const int n = std::stoi(std::string(digits));
-    if (n >= Host::Pickup::ColorEntryCount) return std::nullopt;
-    return FloatSettingCount + static_cast<std::size_t>(n);
+    const std::string_view bare = WithoutByteOrderMark(key);
+    if (const auto color = ColorKeyMeant(bare)) return FindPickupSetting(*color);
+    const auto same = std::find_if(FloatSettings.begin(), FloatSettings.end(),
+                                   [bare](const PickupSetting& setting) { return EqualsIgnoringCase(bare, setting.key); });
+    if (same == FloatSettings.end()) return std::nullopt;
+    return static_cast<std::size_t>(same - FloatSettings.begin());
 }
 
 std::string KeyHint(std::string_view key) {
-    std::string_view bare = key.starts_with(Utf8Bom) ? key.substr(Utf8Bom.size()) : key;
-    for (const PickupSetting& known : PickupSettings) {
-        if (EqualsIgnoringCase(bare, known.key)) return "Keys are case-sensitive: write " + std::string(known.key);
+    const std::string_view bare = WithoutByteOrderMark(key);
+    if (const auto meant = MeantSetting(key)) {
+        const std::string known(PickupSettings[*meant].key);
+        if (EqualsIgnoringCase(bare, known)) return "Keys are case-sensitive: write " + known;
+        return "Colour numbers have no leading zeros: write " + known;
     }
-    if (bare.size() > ColorKeyPrefix.size() && EqualsIgnoringCase(bare.substr(0, ColorKeyPrefix.size()), ColorKeyPrefix)) {
-        const std::string_view digits = bare.substr(ColorKeyPrefix.size());
-        if (digits.size() <= 9 && std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-            const int n = std::stoi(std::string(digits));
-            if (n >= Host::Pickup::ColorEntryCount) {
-                return "The colour entries are " + std::string(ColorSettings.front().key) + " to " +
-                       std::string(ColorSettings.back().key);
-            }
-            return "Colour numbers have no leading zeros: write " + std::string(ColorSettings[static_cast<std::size_t>(n)].key);
-        }
+    if (ColorKeyMeant(bare)) {
+        return "The colour entries are " + std::string(ColorSettings.front().key) + " to " +
+               std::string(ColorSettings.back().key);
     }
     std::string_view nearest;
     std::size_t best = 0;
