@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "basis/FloatText.h"
 #include "basis/Text.h"
+#include "basis/ValueText.h"
 #include "src/settings/NumberScan.h"
 #include "src/settings/PickupSettings.h"
 #include "src/settings/SettingsBytes.h"
@@ -77,7 +77,7 @@ std::string FieldList(int first, int last) {
 }
 
 std::string ValueText(const FinalSetting& setting) {
-    const std::string number = RoundTripText(setting.value) + " (" + BitsText(setting.value) + ")";
+    const std::string number = NumberAndBitsText(setting.value, setting.kind());
     return setting.color ? "channels " + ChannelText(setting.channels) + ", number " + number : number;
 }
 
@@ -107,7 +107,7 @@ private:
     void floatValue(const FinalSetting& setting);
     void colorValue(const FinalSetting& setting);
     void afterNumber(std::string_view rest, std::string_view readAs);
-    void writtenNumber(std::string_view readAs, float written);
+    void writtenNumber(std::string_view readAs, float written, SettingKind kind);
 
     const SettingsPiece& piece_;
     const std::vector<FinalSetting>& finals_;
@@ -215,7 +215,7 @@ void PieceAnalysis::floatValue(const FinalSetting& setting) {
     }
     const std::string_view readAs = piece_.value.substr(0, number.end);
     afterNumber(piece_.value.substr(number.end), readAs);
-    writtenNumber(readAs, setting.value);
+    writtenNumber(readAs, setting.value, SettingKind::Float);
 }
 
 void PieceAnalysis::colorValue(const FinalSetting& setting) {
@@ -247,8 +247,8 @@ void PieceAnalysis::colorValue(const FinalSetting& setting) {
                                " of the 5 fields); ";
             for (int i = fields; i < 5; ++i) {
                 const bool last = i == 4;
-                const std::string given = last ? RoundTripText(preset.value) : std::to_string(preset.channels[std::size_t(i)]);
-                const std::string usual = last ? RoundTripText(entryDefault.value)
+                const std::string given = last ? NumberText(preset.value, SettingKind::Color) : std::to_string(preset.channels[std::size_t(i)]);
+                const std::string usual = last ? NumberText(entryDefault.value, SettingKind::Color)
                                                : std::to_string(entryDefault.channels[std::size_t(i)]);
                 text += std::string(i == fields ? "" : last ? " and " : ", ") + std::string(ColorFieldNames[std::size_t(i)]) +
                         " gets " + given +
@@ -272,7 +272,7 @@ void PieceAnalysis::colorValue(const FinalSetting& setting) {
     for (int i = 0; i < 4; ++i) numberStart = ScanIntField(piece_.value, numberStart)->end;
     std::string_view number = piece_.value.substr(numberStart, scan.end - numberStart);
     while (!number.empty() && IsCSpace(number.front())) number.remove_prefix(1);
-    writtenNumber(number, setting.value);
+    writtenNumber(number, setting.value, SettingKind::Color);
 }
 
 void PieceAnalysis::afterNumber(std::string_view rest, std::string_view readAs) {
@@ -303,7 +303,7 @@ void PieceAnalysis::afterNumber(std::string_view rest, std::string_view readAs) 
 }
 
 // What the number `readAs` became as the plug-in writes it, where that will surprise.
-void PieceAnalysis::writtenNumber(std::string_view readAs, float written) {
+void PieceAnalysis::writtenNumber(std::string_view readAs, float written, SettingKind kind) {
     std::string_view digits = readAs;
     while (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) digits.remove_prefix(1);
     const bool hexadecimal = digits.size() > 1 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X');
@@ -325,15 +325,15 @@ void PieceAnalysis::writtenNumber(std::string_view readAs, float written) {
         return (c >= '1' && c <= '9') || (hexadecimal && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')));
     });
     if (notZero && (written == 0 || std::fpclassify(written) == FP_SUBNORMAL)) {
-        add(Finding::TooSmall, [readAs, written] {
+        add(Finding::TooSmall, [readAs, written, kind] {
             return Quoted(readAs) + " is too small for the game's numbers (about 1.2e-38 at least), so the plug-in writes " +
-                   (written == 0 ? std::string("0") : RoundTripText(written) + ", which the game may take as 0") +
+                   (written == 0 ? std::string("0") : NumberText(written, kind) + ", which the game may take as 0") +
                    ". Write 0, or a larger number";
         });
     }
     if (hexadecimal) {
-        add(Finding::Hexadecimal, [readAs, written] {
-            return Quoted(readAs) + " is a hexadecimal number: the plug-in reads it as " + RoundTripText(written) +
+        add(Finding::Hexadecimal, [readAs, written, kind] {
+            return Quoted(readAs) + " is a hexadecimal number: the plug-in reads it as " + NumberText(written, kind) +
                    ". Write the number in decimal if you did not mean hexadecimal";
         });
     }

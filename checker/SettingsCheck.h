@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "src/settings/PickupSettings.h"
 #include "src/settings/SettingsFile.h"
 
 enum class Finding : std::uint8_t {
@@ -107,6 +108,8 @@ struct FinalSetting {
     std::array<std::uint8_t, 4> channels; // a colour entry's bytes
     std::uint64_t line;                   // where the file set it; 0 for the built-in default
     std::uint32_t piece;
+
+    SettingKind kind() const { return color ? SettingKind::Color : SettingKind::Float; }
 };
 
 struct SettingsCheck {
