@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "basis/Text.h"
+#include "basis/TextRule.h"
 #include "basis/ValueText.h"
 #include "src/settings/NumberScan.h"
 #include "src/settings/PickupSettings.h"
@@ -15,7 +16,6 @@ namespace {
 
 constexpr std::string_view Utf8Bom = "\xEF\xBB\xBF";
 constexpr std::size_t ShownLimit = 72;
-constexpr std::size_t NotTextSample = 65536;  // bytes looked at for a binary file
 
 std::string Shown(std::string_view text) {
     std::string shown;
@@ -349,7 +349,7 @@ Finding SummaryKind(const Notes& notes) {
 }
 
 // Passes a source's bytes on while noting what the piece reader cannot say: where a Ctrl-Z
-// stands and what lies after it, and how much of the text is control bytes.
+// stands and what lies after it, and whether the text is text at all, by the writer's rule.
 class WatchedSource {
 public:
     explicit WatchedSource(SettingsSource bytes) : source(std::move(bytes)) {}
@@ -369,13 +369,13 @@ public:
     std::uint64_t ctrlZLine = 1;
     std::uint64_t bytesAfterCtrlZ = 0;
     bool textAfterCtrlZ = false;  // anything but blanks and line ends
-    std::uint64_t looked = 0;
-    std::uint64_t controls = 0;
-    bool utf16 = false;
+    TextJudge judge;
+
+    bool utf16() const { return judge.verdict() == TextVerdict::Utf16; }
 
 private:
     void look(std::string_view bytes) {
-        if (looked == 0 && (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF"))) utf16 = true;
+        judge.look(bytes);
         for (const char c : bytes) {
             if (sawCtrlZ) {
                 ++bytesAfterCtrlZ;
@@ -387,11 +387,6 @@ private:
                 continue;
             }
             if (c == '\n') ++ctrlZLine;
-            if (looked < NotTextSample) {
-                ++looked;
-                const auto u = static_cast<unsigned char>(c);
-                if (u < 0x20 && c != '\t' && c != '\n' && c != '\r') ++controls;
-            }
         }
     }
 
@@ -470,7 +465,7 @@ SettingsCheck CheckSettings(const std::function<SettingsSource()>& open) {
         std::vector<PendingNote> pending = analysis.run();
         // A file in UTF-16 gets one verdict, on the whole file: a NUL follows every character,
         // so no piece of it holds an entry that the plug-in could take.
-        if (watched.utf16) {
+        if (watched.utf16()) {
             pending = {{Finding::Ignored, [] { return "ignored: the file is saved as UTF-16, of which the plug-in reads nothing"; }}};
         }
         for (const PendingNote& note : pending) check.warnings += IsWarning(note.kind) ? 1 : 0;
@@ -479,7 +474,7 @@ SettingsCheck CheckSettings(const std::function<SettingsSource()>& open) {
         if (++counts[kind] > ShownInFull) return;
         std::vector<Note> notes;
         for (const PendingNote& note : pending) notes.push_back({note.kind, note.text()});
-        const std::string_view meant = watched.utf16 ? std::string_view() : analysis.meant();
+        const std::string_view meant = watched.utf16() ? std::string_view() : analysis.meant();
         check.pieces.push_back({piece.line, piece.piece, Shown(piece.text), std::string(meant), std::move(notes)});
     });
     watched.drain();
@@ -507,15 +502,17 @@ SettingsCheck CheckSettings(const std::function<SettingsSource()>& open) {
                                        std::to_string(watched.bytesAfterCtrlZ) +
                                        " bytes after it are never read. Remove the Ctrl-Z"});
     }
-    if (watched.utf16) {
+    const TextVerdict verdict = watched.judge.verdict();
+    if (verdict == TextVerdict::Utf16) {
         ++check.warnings;
         check.fileNotes.push_back({Finding::NotText,
                                    "the file is saved as UTF-16 (\"Unicode\"): the plug-in reads no key from it. "
                                    "Save it as ANSI or UTF-8 without BOM"});
-    } else if (watched.looked >= 16 && watched.controls * 10 > watched.looked) {
+    } else if (verdict == TextVerdict::Binary) {
         ++check.warnings;
         check.fileNotes.push_back({Finding::NotText,
-                                   std::to_string(watched.controls) + " of its first " + std::to_string(watched.looked) +
+                                   std::to_string(watched.judge.controls()) + " of its first " +
+                                       std::to_string(watched.judge.looked()) +
                                        " bytes are control bytes: this is no text file. Use a settings file saved as "
                                        "plain text"});
     }
