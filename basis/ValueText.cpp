@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 
 #include "src/settings/NumberScan.h"
@@ -148,6 +149,21 @@ std::string ShortestDecimal(float value, SettingKind kind) {
         if (std::string text = ToCharsText(value, digits); ReadsBack(text, kind, value)) return text;
     }
     return ToCharsText(value, MostDigits);
+}
+
+std::string NumberText(float value, SettingKind kind) {
+    if (std::isnan(value)) return std::signbit(value) ? "-nan" : "nan";
+    return ShortestDecimal(value, kind);
+}
+
+std::string BitsText(float value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(std::bit_cast<std::uint32_t>(value)));
+    return text;
+}
+
+std::string NumberAndBitsText(float value, SettingKind kind) {
+    return NumberText(value, kind) + " (" + BitsText(value) + ")";
 }
 
 ValueParse<float> ParseFloatValue(std::string_view text, SettingKind kind) {

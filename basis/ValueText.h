@@ -16,6 +16,17 @@
 // overflowing decimal ("1e39", "-1e39"). NaN has no such text: it gives an empty string.
 std::string ShortestDecimal(float value, SettingKind kind);
 
+// The one text of a value of a setting of `kind`, as every tool shows it: ShortestDecimal's;
+// for NaN, which no decimal gives, "nan" or "-nan", which the conversion of either kind reads
+// back to the plug-in's NaN of that sign.
+std::string NumberText(float value, SettingKind kind);
+
+// The float's bits as "0x3FC00000".
+std::string BitsText(float value);
+
+// NumberText with the bits after it: "1.5 (0x3FC00000)".
+std::string NumberAndBitsText(float value, SettingKind kind);
+
 // A player's value, or what is wrong with it in plain words, with what to write instead.
 template <class T>
 struct ValueParse {

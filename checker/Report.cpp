@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "basis/FloatText.h"
 #include "basis/Text.h"
+#include "basis/ValueText.h"
 #include "src/settings/PickupSettings.h"
 
 namespace {
@@ -46,8 +46,6 @@ std::string Source(const FinalSetting& setting) {
     return setting.line == 0 ? "default" : LineAndPiece(setting.line, setting.piece);
 }
 
-std::string NumberText(const FinalSetting& setting) { return RoundTripText(setting.value) + " (" + BitsText(setting.value) + ")"; }
-
 std::string Escaped(const std::string& text) {
     std::string html;
     for (const char c : text) {
@@ -68,7 +66,7 @@ std::string TableHeading() {
 
 std::string TableRow(const FinalSetting& setting) {
     return "  " + Padded(setting.key, 26) + Padded(setting.color ? ChannelText(setting.channels) : "", 17) +
-           Padded(NumberText(setting), 28) + Source(setting) + "\n";
+           Padded(NumberAndBitsText(setting.value, setting.kind()), 28) + Source(setting) + "\n";
 }
 
 std::string PieceText(const PieceVerdict& piece, bool warningsOnly) {
@@ -88,7 +86,7 @@ std::string HtmlRow(const FinalSetting& setting) {
     }
     return "<tr><td class=\"code\">" + Escaped(setting.key) + "</td><td>" + swatch + "</td><td class=\"code\">" +
            (setting.color ? ChannelText(setting.channels) : "") + "</td><td class=\"code\">" +
-           Escaped(NumberText(setting)) + "</td><td>" + Source(setting) + "</td></tr>\n";
+           Escaped(NumberAndBitsText(setting.value, setting.kind())) + "</td><td>" + Source(setting) + "</td></tr>\n";
 }
 
 std::string HtmlTable(const std::vector<const FinalSetting*>& settings) {

@@ -5,18 +5,17 @@
 #include <cstdio>
 #include <cstring>
 
-#include "basis/FloatText.h"
 #include "basis/Text.h"
+#include "basis/TextRule.h"
+#include "basis/ValueText.h"
 #include "src/settings/NumberScan.h"
 #include "src/settings/PickupSettings.h"
+#include "src/settings/SettingsBytes.h"
 
 namespace {
 
 constexpr std::string_view Utf8Bom = "\xEF\xBB\xBF";
 constexpr std::size_t ShownLimit = 72;
-constexpr std::size_t NotTextSample = 65536;  // bytes looked at for a binary file
-
-constexpr bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 std::string Shown(std::string_view text) {
     std::string shown;
@@ -48,6 +47,26 @@ std::size_t Distance(std::string_view a, std::string_view b) {
     return row[b.size()];
 }
 
+std::string_view WithoutByteOrderMark(std::string_view key) {
+    return key.starts_with(Utf8Bom) ? key.substr(Utf8Bom.size()) : key;
+}
+
+// A colour entry's key as a player may write it, the prefix in any case and the number with
+// leading zeros, respelled as the plug-in's own key of that number; the table then says
+// whether there is such an entry. Up to nine digits: a longer run is no entry number meant.
+std::optional<std::string> ColorKeyMeant(std::string_view key) {
+    constexpr std::size_t LongestNumber = 9;
+    if (key.size() <= ColorKeyPrefix.size() || !EqualsIgnoringCase(key.substr(0, ColorKeyPrefix.size()), ColorKeyPrefix)) {
+        return std::nullopt;
+    }
+    std::string_view digits = key.substr(ColorKeyPrefix.size());
+    if (digits.size() > LongestNumber || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    digits.remove_prefix(std::min(digits.find_first_not_of('0'), digits.size() - 1));
+    return std::string(ColorKeyPrefix) + std::string(digits);
+}
+
 // Fields first to last - 1: "channel0", "channel0 and channel1", "channel0, channel1 and channel2".
 std::string FieldList(int first, int last) {
     std::string text;
@@ -58,7 +77,7 @@ std::string FieldList(int first, int last) {
 }
 
 std::string ValueText(const FinalSetting& setting) {
-    const std::string number = RoundTripText(setting.value) + " (" + BitsText(setting.value) + ")";
+    const std::string number = NumberAndBitsText(setting.value, setting.kind());
     return setting.color ? "channels " + ChannelText(setting.channels) + ", number " + number : number;
 }
 
@@ -88,7 +107,7 @@ private:
     void floatValue(const FinalSetting& setting);
     void colorValue(const FinalSetting& setting);
     void afterNumber(std::string_view rest, std::string_view readAs);
-    void writtenNumber(std::string_view readAs, float written);
+    void writtenNumber(std::string_view readAs, float written, SettingKind kind);
 
     const SettingsPiece& piece_;
     const std::vector<FinalSetting>& finals_;
@@ -161,7 +180,7 @@ void PieceAnalysis::entry() {
     if (!known) {
         meant_ = MeantSetting(piece_.key);
         add(Finding::UnknownKey, [this] {
-            if (piece_.key.starts_with(Utf8Bom) && FindPickupSetting(piece_.key.substr(Utf8Bom.size()))) {
+            if (piece_.key.starts_with(Utf8Bom) && FindPickupSetting(WithoutByteOrderMark(piece_.key))) {
                 return "unknown key " + Quoted(piece_.key) + ": a byte-order mark is glued to it";
             }
             return "unknown key " + Quoted(piece_.key) + ": the plug-in looks it up nowhere. " + KeyHint(piece_.key);
@@ -196,7 +215,7 @@ void PieceAnalysis::floatValue(const FinalSetting& setting) {
     }
     const std::string_view readAs = piece_.value.substr(0, number.end);
     afterNumber(piece_.value.substr(number.end), readAs);
-    writtenNumber(readAs, setting.value);
+    writtenNumber(readAs, setting.value, SettingKind::Float);
 }
 
 void PieceAnalysis::colorValue(const FinalSetting& setting) {
@@ -228,8 +247,8 @@ void PieceAnalysis::colorValue(const FinalSetting& setting) {
                                " of the 5 fields); ";
             for (int i = fields; i < 5; ++i) {
                 const bool last = i == 4;
-                const std::string given = last ? RoundTripText(preset.value) : std::to_string(preset.channels[std::size_t(i)]);
-                const std::string usual = last ? RoundTripText(entryDefault.value)
+                const std::string given = last ? NumberText(preset.value, SettingKind::Color) : std::to_string(preset.channels[std::size_t(i)]);
+                const std::string usual = last ? NumberText(entryDefault.value, SettingKind::Color)
                                                : std::to_string(entryDefault.channels[std::size_t(i)]);
                 text += std::string(i == fields ? "" : last ? " and " : ", ") + std::string(ColorFieldNames[std::size_t(i)]) +
                         " gets " + given +
@@ -253,7 +272,7 @@ void PieceAnalysis::colorValue(const FinalSetting& setting) {
     for (int i = 0; i < 4; ++i) numberStart = ScanIntField(piece_.value, numberStart)->end;
     std::string_view number = piece_.value.substr(numberStart, scan.end - numberStart);
     while (!number.empty() && IsCSpace(number.front())) number.remove_prefix(1);
-    writtenNumber(number, setting.value);
+    writtenNumber(number, setting.value, SettingKind::Color);
 }
 
 void PieceAnalysis::afterNumber(std::string_view rest, std::string_view readAs) {
@@ -284,7 +303,7 @@ void PieceAnalysis::afterNumber(std::string_view rest, std::string_view readAs) 
 }
 
 // What the number `readAs` became as the plug-in writes it, where that will surprise.
-void PieceAnalysis::writtenNumber(std::string_view readAs, float written) {
+void PieceAnalysis::writtenNumber(std::string_view readAs, float written, SettingKind kind) {
     std::string_view digits = readAs;
     while (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) digits.remove_prefix(1);
     const bool hexadecimal = digits.size() > 1 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X');
@@ -306,15 +325,15 @@ void PieceAnalysis::writtenNumber(std::string_view readAs, float written) {
         return (c >= '1' && c <= '9') || (hexadecimal && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')));
     });
     if (notZero && (written == 0 || std::fpclassify(written) == FP_SUBNORMAL)) {
-        add(Finding::TooSmall, [readAs, written] {
+        add(Finding::TooSmall, [readAs, written, kind] {
             return Quoted(readAs) + " is too small for the game's numbers (about 1.2e-38 at least), so the plug-in writes " +
-                   (written == 0 ? std::string("0") : RoundTripText(written) + ", which the game may take as 0") +
+                   (written == 0 ? std::string("0") : NumberText(written, kind) + ", which the game may take as 0") +
                    ". Write 0, or a larger number";
         });
     }
     if (hexadecimal) {
-        add(Finding::Hexadecimal, [readAs, written] {
-            return Quoted(readAs) + " is a hexadecimal number: the plug-in reads it as " + RoundTripText(written) +
+        add(Finding::Hexadecimal, [readAs, written, kind] {
+            return Quoted(readAs) + " is a hexadecimal number: the plug-in reads it as " + NumberText(written, kind) +
                    ". Write the number in decimal if you did not mean hexadecimal";
         });
     }
@@ -330,7 +349,7 @@ Finding SummaryKind(const Notes& notes) {
 }
 
 // Passes a source's bytes on while noting what the piece reader cannot say: where a Ctrl-Z
-// stands and what lies after it, and how much of the text is control bytes.
+// stands and what lies after it, and whether the text is text at all, by the writer's rule.
 class WatchedSource {
 public:
     explicit WatchedSource(SettingsSource bytes) : source(std::move(bytes)) {}
@@ -350,29 +369,24 @@ public:
     std::uint64_t ctrlZLine = 1;
     std::uint64_t bytesAfterCtrlZ = 0;
     bool textAfterCtrlZ = false;  // anything but blanks and line ends
-    std::uint64_t looked = 0;
-    std::uint64_t controls = 0;
-    bool utf16 = false;
+    TextJudge judge;
+
+    bool utf16() const { return judge.verdict() == TextVerdict::Utf16; }
 
 private:
     void look(std::string_view bytes) {
-        if (looked == 0 && (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF"))) utf16 = true;
+        judge.look(bytes);
         for (const char c : bytes) {
             if (sawCtrlZ) {
                 ++bytesAfterCtrlZ;
                 textAfterCtrlZ = textAfterCtrlZ || !IsCSpace(c);
                 continue;
             }
-            if (c == '\x1A') {
+            if (c == CtrlZ) {
                 sawCtrlZ = true;
                 continue;
             }
             if (c == '\n') ++ctrlZLine;
-            if (looked < NotTextSample) {
-                ++looked;
-                const auto u = static_cast<unsigned char>(c);
-                if (u < 0x20 && c != '\t' && c != '\n' && c != '\r') ++controls;
-            }
         }
     }
 
@@ -400,65 +414,25 @@ std::vector<FinalSetting> FinalsOf(const PickupReading& reading) {
 
 }  // namespace
 
-std::string_view FindingLabel(Finding kind) {
-    switch (kind) {
-        case Finding::Blank: return "blank";
-        case Finding::Comment: return "comment";
-        case Finding::Ignored: return "ignored";
-        case Finding::Sets: return "sets";
-        case Finding::Replaced: return "replaced";
-        case Finding::UnknownKey: return "unknown key";
-        case Finding::NotANumber: return "not a number";
-        case Finding::StopsEarly: return "stops early";
-        case Finding::TextAfterNumber: return "text after the number";
-        case Finding::DecimalComma: return "decimal comma";
-        case Finding::ChannelWraps: return "channel out of 0-255";
-        case Finding::CutAt255: return "line over 255 bytes";
-        case Finding::NulByte: return "NUL byte";
-        case Finding::AfterCtrlZ: return "after Ctrl-Z";
-        case Finding::ByteOrderMark: return "byte-order mark";
-        case Finding::MissingEquals: return "missing \"=\"";
-        case Finding::NotText: return "not a text file";
-        case Finding::HarmlessByteOrderMark: return "byte-order mark, harmless";
-        case Finding::NotFinite: return "infinity or NaN";
-        case Finding::TooSmall: return "too small";
-        case Finding::Hexadecimal: return "hexadecimal";
-    }
-    return "?";
-}
-
 std::optional<std::size_t> MeantSetting(std::string_view key) {
-    const std::string_view bare = key.starts_with(Utf8Bom) ? key.substr(Utf8Bom.size()) : key;
-    for (std::size_t i = 0; i < PickupSettings.size(); ++i) {
-        if (EqualsIgnoringCase(bare, PickupSettings[i].key)) return i;
-    }
-    if (bare.size() <= ColorKeyPrefix.size() || !EqualsIgnoringCase(bare.substr(0, ColorKeyPrefix.size()), ColorKeyPrefix)) {
-        return std::nullopt;
-    }
-    const std::string_view digits = bare.substr(ColorKeyPrefix.size());
-    if (digits.size() > 9 || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        return std::nullopt;
-    }
-    const int n = std::stoi(std::string(digits));
-    if (n >= Host::Pickup::ColorEntryCount) return std::nullopt;
-    return FloatSettingCount + static_cast<std::size_t>(n);
+    const std::string_view bare = WithoutByteOrderMark(key);
+    if (const auto color = ColorKeyMeant(bare)) return FindPickupSetting(*color);
+    const auto same = std::find_if(FloatSettings.begin(), FloatSettings.end(),
+                                   [bare](const PickupSetting& setting) { return EqualsIgnoringCase(bare, setting.key); });
+    if (same == FloatSettings.end()) return std::nullopt;
+    return static_cast<std::size_t>(same - FloatSettings.begin());
 }
 
 std::string KeyHint(std::string_view key) {
-    std::string_view bare = key.starts_with(Utf8Bom) ? key.substr(Utf8Bom.size()) : key;
-    for (const PickupSetting& known : PickupSettings) {
-        if (EqualsIgnoringCase(bare, known.key)) return "Keys are case-sensitive: write " + std::string(known.key);
+    const std::string_view bare = WithoutByteOrderMark(key);
+    if (const auto meant = MeantSetting(key)) {
+        const std::string known(PickupSettings[*meant].key);
+        if (EqualsIgnoringCase(bare, known)) return "Keys are case-sensitive: write " + known;
+        return "Colour numbers have no leading zeros: write " + known;
     }
-    if (bare.size() > ColorKeyPrefix.size() && EqualsIgnoringCase(bare.substr(0, ColorKeyPrefix.size()), ColorKeyPrefix)) {
-        const std::string_view digits = bare.substr(ColorKeyPrefix.size());
-        if (digits.size() <= 9 && std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-            const int n = std::stoi(std::string(digits));
-            if (n >= Host::Pickup::ColorEntryCount) {
-                return "The colour entries are " + std::string(ColorSettings.front().key) + " to " +
-                       std::string(ColorSettings.back().key);
-            }
-            return "Colour numbers have no leading zeros: write " + std::string(ColorSettings[static_cast<std::size_t>(n)].key);
-        }
+    if (ColorKeyMeant(bare)) {
+        return "The colour entries are " + std::string(ColorSettings.front().key) + " to " +
+               std::string(ColorSettings.back().key);
     }
     std::string_view nearest;
     std::size_t best = 0;
@@ -491,7 +465,7 @@ SettingsCheck CheckSettings(const std::function<SettingsSource()>& open) {
         std::vector<PendingNote> pending = analysis.run();
         // A file in UTF-16 gets one verdict, on the whole file: a NUL follows every character,
         // so no piece of it holds an entry that the plug-in could take.
-        if (watched.utf16) {
+        if (watched.utf16()) {
             pending = {{Finding::Ignored, [] { return "ignored: the file is saved as UTF-16, of which the plug-in reads nothing"; }}};
         }
         for (const PendingNote& note : pending) check.warnings += IsWarning(note.kind) ? 1 : 0;
@@ -500,7 +474,7 @@ SettingsCheck CheckSettings(const std::function<SettingsSource()>& open) {
         if (++counts[kind] > ShownInFull) return;
         std::vector<Note> notes;
         for (const PendingNote& note : pending) notes.push_back({note.kind, note.text()});
-        const std::string_view meant = watched.utf16 ? std::string_view() : analysis.meant();
+        const std::string_view meant = watched.utf16() ? std::string_view() : analysis.meant();
         check.pieces.push_back({piece.line, piece.piece, Shown(piece.text), std::string(meant), std::move(notes)});
     });
     watched.drain();
@@ -528,15 +502,17 @@ SettingsCheck CheckSettings(const std::function<SettingsSource()>& open) {
                                        std::to_string(watched.bytesAfterCtrlZ) +
                                        " bytes after it are never read. Remove the Ctrl-Z"});
     }
-    if (watched.utf16) {
+    const TextVerdict verdict = watched.judge.verdict();
+    if (verdict == TextVerdict::Utf16) {
         ++check.warnings;
         check.fileNotes.push_back({Finding::NotText,
                                    "the file is saved as UTF-16 (\"Unicode\"): the plug-in reads no key from it. "
                                    "Save it as ANSI or UTF-8 without BOM"});
-    } else if (watched.looked >= 16 && watched.controls * 10 > watched.looked) {
+    } else if (verdict == TextVerdict::Binary) {
         ++check.warnings;
         check.fileNotes.push_back({Finding::NotText,
-                                   std::to_string(watched.controls) + " of its first " + std::to_string(watched.looked) +
+                                   std::to_string(watched.judge.controls()) + " of its first " +
+                                       std::to_string(watched.judge.looked()) +
                                        " bytes are control bytes: this is no text file. Use a settings file saved as "
                                        "plain text"});
     }

@@ -11,16 +11,15 @@
 #include <string_view>
 #include <vector>
 
+#include "src/settings/PickupSettings.h"
 #include "src/settings/SettingsFile.h"
 
 enum class Finding : std::uint8_t {
-    // What a piece is; none of these is a warning.
     Blank,
     Comment,
-    Ignored,  // no "="
+    Ignored,
     Sets,
-    HarmlessByteOrderMark,  // before a comment or blank line, where nothing is lost
-    // Warnings.
+    HarmlessByteOrderMark,
     Replaced,
     UnknownKey,
     NotANumber,
@@ -34,15 +33,56 @@ enum class Finding : std::uint8_t {
     ByteOrderMark,
     MissingEquals,
     NotText,
-    NotFinite,    // infinity or NaN
-    TooSmall,     // a number other than 0 that becomes 0 or a denormal
-    Hexadecimal,  // read as a hexadecimal number
+    NotFinite,
+    TooSmall,
+    Hexadecimal,
 };
-inline constexpr std::size_t FindingCount = static_cast<std::size_t>(Finding::Hexadecimal) + 1;
 
-// A short name of the finding, as the report shows it: "decimal comma".
-std::string_view FindingLabel(Finding kind);
-constexpr bool IsWarning(Finding kind) { return kind >= Finding::Replaced; }
+// What is known of each kind of finding: the short name the report shows ("decimal comma"),
+// and whether it warns or only says what a piece is.
+struct FindingRow {
+    Finding kind;
+    std::string_view label;
+    bool warning;
+};
+
+// Every kind, in the order of Finding.
+inline constexpr auto Findings = std::to_array<FindingRow>({
+    {Finding::Blank, "blank", false},
+    {Finding::Comment, "comment", false},
+    {Finding::Ignored, "ignored", false},  // no "="
+    {Finding::Sets, "sets", false},
+    // Before a comment or blank line, where nothing is lost.
+    {Finding::HarmlessByteOrderMark, "byte-order mark, harmless", false},
+    {Finding::Replaced, "replaced", true},
+    {Finding::UnknownKey, "unknown key", true},
+    {Finding::NotANumber, "not a number", true},
+    {Finding::StopsEarly, "stops early", true},
+    {Finding::TextAfterNumber, "text after the number", true},
+    {Finding::DecimalComma, "decimal comma", true},
+    {Finding::ChannelWraps, "channel out of 0-255", true},
+    {Finding::CutAt255, "line over 255 bytes", true},
+    {Finding::NulByte, "NUL byte", true},
+    {Finding::AfterCtrlZ, "after Ctrl-Z", true},
+    {Finding::ByteOrderMark, "byte-order mark", true},
+    {Finding::MissingEquals, "missing \"=\"", true},
+    {Finding::NotText, "not a text file", true},
+    {Finding::NotFinite, "infinity or NaN", true},
+    {Finding::TooSmall, "too small", true},      // a number other than 0 that becomes 0 or a denormal
+    {Finding::Hexadecimal, "hexadecimal", true},  // read as a hexadecimal number
+});
+inline constexpr std::size_t FindingCount = Findings.size();
+
+constexpr bool EveryFindingInItsRow() {
+    for (std::size_t i = 0; i < Findings.size(); ++i) {
+        if (static_cast<std::size_t>(Findings[i].kind) != i) return false;
+    }
+    return static_cast<std::size_t>(Finding::Hexadecimal) + 1 == Findings.size();
+}
+static_assert(EveryFindingInItsRow());
+
+constexpr std::string_view FindingLabel(Finding kind) { return Findings[static_cast<std::size_t>(kind)].label; }
+constexpr bool IsWarning(Finding kind) { return Findings[static_cast<std::size_t>(kind)].warning; }
 
 struct Note {
     Finding kind;
@@ -68,6 +108,8 @@ struct FinalSetting {
     std::array<std::uint8_t, 4> channels; // a colour entry's bytes
     std::uint64_t line;                   // where the file set it; 0 for the built-in default
     std::uint32_t piece;
+
+    SettingKind kind() const { return color ? SettingKind::Color : SettingKind::Float; }
 };
 
 struct SettingsCheck {

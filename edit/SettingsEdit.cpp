@@ -7,16 +7,12 @@
 #include <optional>
 
 #include "src/settings/PickupSettings.h"
+#include "src/settings/SettingsBytes.h"
 
 namespace {
 
-constexpr char CtrlZ = '\x1A';
-constexpr std::size_t PieceLimit = 255;  // what the plug-in reads of a line at a time
-
-constexpr bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
 // Where the plug-in stops reading: the first Ctrl-Z, or the end.
-std::size_t TextEnd(std::string_view text) { return std::min(text.find(CtrlZ), text.size()); }
+std::size_t TextEnd(std::string_view text) { return BytesRead(text).size(); }
 
 // One physical line of the text the plug-in reads: [begin, end) without its LF.
 struct Line {

@@ -4,24 +4,22 @@
 
 #include "edit/FileReplace.h"
 #include "edit/SettingsEdit.h"
+#include "basis/TextRule.h"
 #include "basis/ValueText.h"
 #include "src/settings/PickupSettings.h"
 
 namespace {
 
 // Whether the plug-in would read `bytes` as text at all; the reason when not.
+// The checker warns about exactly the files refused here: both judge by the one rule.
 std::string NotText(const std::string& bytes) {
-    if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF")) {
-        return "it is saved as UTF-16 (\"Unicode\"), of which the plug-in reads nothing: save it as ANSI or UTF-8 "
-               "without BOM first";
+    switch (JudgeText(bytes)) {
+        case TextVerdict::Utf16:
+            return "it is saved as UTF-16 (\"Unicode\"), of which the plug-in reads nothing: save it as ANSI or "
+                   "UTF-8 without BOM first";
+        case TextVerdict::Binary: return "it is no text file";
+        case TextVerdict::Text: break;
     }
-    const std::size_t looked = std::min<std::size_t>(bytes.size(), 65536);
-    std::size_t controls = 0;
-    for (std::size_t i = 0; i < looked; ++i) {
-        const auto c = static_cast<unsigned char>(bytes[i]);
-        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != 0x1A) ++controls;
-    }
-    if (looked >= 16 && controls * 10 > looked) return "it is no text file";
     return {};
 }
 

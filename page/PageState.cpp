@@ -1,8 +1,5 @@
 #include "page/PageState.h"
 
-#include <cmath>
-
-#include "basis/FloatText.h"
 #include "page/SettingDescriptions.h"
 #include "checker/SettingsRead.h"
 #include "basis/Text.h"
@@ -16,14 +13,8 @@ using nlohmann::json;
 
 namespace {
 
-// A number as the writer writes it for `kind`; a NaN, which it cannot write, as the checker shows it.
-std::string NumberText(float value, SettingKind kind) {
-    return std::isnan(value) ? RoundTripText(value) : ShortestDecimal(value, kind);
-}
-
 std::string ColorText(const std::array<std::uint8_t, 4>& channels, float number) {
-    return std::isnan(number) ? ChannelText(channels) + " " + NumberText(number, SettingKind::Color)
-                              : ColorValueText({channels, number});
+    return ChannelText(channels) + " " + NumberText(number, SettingKind::Color);
 }
 
 json SettingJson(std::size_t index, const FinalSetting& final) {

@@ -5,14 +5,11 @@
 #include <cstdio>
 
 #include "src/settings/NumberScan.h"
+#include "src/settings/SettingsBytes.h"
 
 namespace {
 
-constexpr std::size_t PieceLimit = 255;  // what one read into a 256-byte line buffer takes
 constexpr std::size_t ChunkSize = 4096;  // raw bytes held at a time, at least a piece and one more
-constexpr char CtrlZ = '\x1A';
-
-constexpr bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // Cuts the raw bytes of a source into pieces, holding one chunk of them at a time.
 class PieceCutter {

@@ -1,6 +1,6 @@
-// The settings writer's value texts against the plug-in's own conversions: what it writes
-// reads back to the very bits meant, and what it takes from a player the plug-in reads as
-// the player meant.
+// The value texts that the writer writes and every tool shows, against the plug-in's own
+// conversions: each reads back to the very bits meant, and what the writer takes from a
+// player the plug-in reads as the player meant.
 #include "basis/ValueText.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +15,7 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "src/settings/NumberScan.h"
 
@@ -149,6 +150,37 @@ TEST(ShortestDecimal, EveryRandomFloatReadsBackThroughEachKindAsADecimal) {
             ASSERT_EQ(colorText, floatText) << std::hex << bits;
         }
     }
+}
+
+TEST(NumberText, EveryShownFloatReadsBackToItsBitsThroughEachKindsConversion) {
+    std::vector<std::uint32_t> patterns = {0x00000000, 0x80000000, 0x00000001, 0x80000001, 0x007FFFFF, 0x00800000,
+                                           0x7F7FFFFF, 0xFF7FFFFF, 0x7F800000, 0xFF800000, 0x7FC00000, 0xFFC00000,
+                                           0x3B4851EC, 0x3F428F5C, 0x3F99999A, DoubleRoundingValue};
+    // A spread over the whole range, every exponent and many mantissas.
+    for (std::uint64_t bits = 0; bits < (std::uint64_t{1} << 32); bits += 4093) patterns.push_back(std::uint32_t(bits));
+    std::size_t checked = 0;
+    for (const std::uint32_t bits : patterns) {
+        const float value = FromBits(bits);
+        // The plug-in's conversions make only the two plain NaNs.
+        if (std::isnan(value) && (bits & ~Sign) != 0x7FC00000) continue;
+        for (const SettingKind kind : {SettingKind::Float, SettingKind::Color}) {
+            const std::string text = NumberText(value, kind);
+            ASSERT_EQ(bits, ReadBack(text, kind)) << text;
+            // One formatter: wherever a decimal reads back, it is the writer's.
+            if (!std::isnan(value)) {
+                ASSERT_EQ(ShortestDecimal(value, kind), text) << std::hex << bits;
+            }
+        }
+        ++checked;
+    }
+    EXPECT_GT(checked, 1000000u);
+    EXPECT_EQ("1.5", NumberText(1.5f, SettingKind::Float));
+    EXPECT_EQ("0.0030566407", NumberText(FromBits(0x3B4851EC), SettingKind::Color));
+    EXPECT_EQ("-1e39", NumberText(-INFINITY, SettingKind::Float));
+    EXPECT_EQ("nan", NumberText(FromBits(0x7FC00000), SettingKind::Float));
+    EXPECT_EQ("-nan", NumberText(FromBits(0xFFC00000), SettingKind::Color));
+    EXPECT_EQ("0x3FC00000", BitsText(1.5f));
+    EXPECT_EQ("7.038531e-26 (0x15AE43FD)", NumberAndBitsText(FromBits(DoubleRoundingValue), SettingKind::Color));
 }
 
 struct FloatValueCase {

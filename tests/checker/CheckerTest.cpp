@@ -179,6 +179,7 @@ TEST(KeyHint, NamesTheNearestKnownKeyAndWhyItDiffers) {
         {"pickupsize", "Keys are case-sensitive: write PickupSize"},
         {"PickupColor_05", "Colour numbers have no leading zeros: write PickupColor_5"},
         {"pickupcolor_5", "Keys are case-sensitive: write PickupColor_5"},
+        {"pickupcolor_007", "Colour numbers have no leading zeros: write PickupColor_7"},
         {"PickupColor_44", "The colour entries are PickupColor_0 to PickupColor_43"},
         {"TurnSped", "Did you mean TurnSpeed?"},
         {"WeaponCirclesScaleX", "Did you mean WeaponCircles_ScaleX?"},
