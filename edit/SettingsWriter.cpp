@@ -106,19 +106,15 @@ WriteOutcome WriteSettings(const std::string& path, const std::string& defaults,
 
     const PickupReading current = ReadPickupSettings(TextSource(file.bytes));
     std::vector<SettingChange> changes;
-    for (const std::string& set : write.sets) {
-        const std::size_t equals = set.find('=');
-        const std::string key = set.substr(0, equals);
-        const auto index = FindPickupSetting(key);
-        if (equals == std::string::npos || !index) {
-            outcome.problems.push_back(equals == std::string::npos ? "\"" + set + "\" is no KEY=VALUE"
-                                                                   : "unknown key \"" + key + "\"");
+    for (const SettingSet& set : write.sets) {
+        const auto index = FindPickupSetting(set.key);
+        if (!index) {
+            outcome.problems.push_back("unknown key \"" + set.key + "\"");
             continue;
         }
         std::string text;
-        if (const std::string problem = ValueTextFor(*index, std::string_view(set).substr(equals + 1), current.values, text);
-            !problem.empty()) {
-            outcome.problems.push_back(key + ": " + problem);
+        if (const std::string problem = ValueTextFor(*index, set.value, current.values, text); !problem.empty()) {
+            outcome.problems.push_back(set.key + ": " + problem);
             continue;
         }
         changes.push_back({*index, text});

@@ -8,9 +8,17 @@
 
 #include "edit/FileReplace.h"
 
+// One setting's new value as the player gave it: a float as a decimal number, a colour entry
+// as its five fields or "#RRGGBB".
+struct SettingSet {
+    std::string key;
+    std::string value;
+    bool operator==(const SettingSet&) const = default;
+};
+
 // What one call asks for.
 struct SettingsWrite {
-    std::vector<std::string> sets;    // "KEY=VALUE"
+    std::vector<SettingSet> sets;
     std::vector<std::string> resets;  // "KEY": its default, written into its winning line
     std::string expect;               // the version the file must still be; empty for any
 };

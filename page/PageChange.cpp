@@ -82,7 +82,7 @@ ChangeRequest ParseChange(std::string_view body) {
         }
         const std::string key = set["key"].get<std::string>();
         if (key.find('=') != std::string::npos) return Refused("A setting's key holds no \"=\".");
-        request.write.sets.push_back(key + "=" + set["value"].get<std::string>());
+        request.write.sets.push_back({key, set["value"].get<std::string>()});
     }
     for (const json& reset : parsed.value("reset", json::array())) {
         if (!reset.is_string()) return Refused("Each setting reset is named by its key, as a text.");

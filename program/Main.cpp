@@ -133,6 +133,12 @@ std::string SearchGameFolder(const std::string& folder, bool isGameFolder, Repor
     return search.chosen;
 }
 
+// A --set without "=", in the words and with the status of the writer's other refusals.
+int RefuseSet(const std::string& set) {
+    std::fprintf(stderr, "glimmerward-check: \"%s\" is no KEY=VALUE\nglimmerward-check: nothing was changed\n", set.c_str());
+    return static_cast<int>(WriteStatus::BadInput);
+}
+
 // Makes the changes and says what was done; 0 when written, else the status to end with.
 int Change(const std::string& path, const std::string& defaults, const SettingsWrite& write) {
     // Parallel command lines each wait their turn, so that every one of their changes lands.
@@ -222,7 +228,11 @@ int main(int argc, char** argv) {
                               (arg == "--set" ? "--set PickupSize=1.5" : arg == "--reset" ? "--reset PickupSize" : "--expect 0123456789abcdef"));
             }
             const std::string value = argv[++i];
-            if (arg == "--set") write.sets.push_back(value);
+            if (arg == "--set") {
+                const std::size_t equals = value.find('=');
+                if (equals == std::string::npos) return RefuseSet(value);
+                write.sets.push_back({value.substr(0, equals), value.substr(equals + 1)});
+            }
             if (arg == "--reset") write.resets.push_back(value);
             if (arg == "--expect") write.expect = value;
         } else if (arg == "--all") {

@@ -180,7 +180,7 @@ TEST(ParseChange, TakesTheBodyThePageSendsAndRefusesAnyOther) {
             {"key": "PickupColor_5", "value": "255 0 0 0 1"}], "reset": ["TurnSpeed"]})");
     EXPECT_EQ("", request.problem);
     EXPECT_EQ("0123456789abcdef", request.write.expect);
-    EXPECT_EQ((std::vector<std::string>{"PickupSize=2.5", "PickupColor_5=255 0 0 0 1"}), request.write.sets);
+    EXPECT_EQ((std::vector<SettingSet>{{"PickupSize", "2.5"}, {"PickupColor_5", "255 0 0 0 1"}}), request.write.sets);
     EXPECT_EQ((std::vector<std::string>{"TurnSpeed"}), request.write.resets);
     EXPECT_EQ("", ParseChange(R"({"expect": "", "reset": ["TurnSpeed"]})").problem);
 
