@@ -65,8 +65,10 @@ WriteOutcome WriteSettings(const std::string& path, const std::string& defaults,
     {
         // A folder, a device or a pipe is refused before anything is made beside it.
         const ReadableFile seen(target);
+        // A caller that saw no file hears first that there is something now.
         if (seen.kind() == FileKind::Folder || seen.kind() == FileKind::NotAFile) {
-            return Refused(outcome, WriteStatus::BadInput, seen.problem());
+            return Refused(outcome, write.expectNoFile ? WriteStatus::NotExpectedVersion : WriteStatus::BadInput,
+                           seen.problem());
         }
         if (seen.kind() == FileKind::Missing && target != path) {
             return Refused(outcome, WriteStatus::NoFile,
@@ -81,9 +83,18 @@ WriteOutcome WriteSettings(const std::string& path, const std::string& defaults,
     RemoveDeadTemporaries(target + ".bak");  // a run stopped while it replaced the backup
 
     FileRead file = ReadWholeFile(target, LargestSettingsFile);
+    if (file.exists && file.problem.empty()) {
+        outcome.seen = FileSeen::Read;
+        outcome.bytes = file.bytes;
+        outcome.version = SettingsVersion(file.bytes);
+    } else if (!file.exists) {
+        outcome.seen = FileSeen::Missing;
+    }
+    if (write.expectNoFile && file.exists) {
+        return Refused(outcome, WriteStatus::NotExpectedVersion, path + " exists now, though there was none before");
+    }
     if (file.folder || file.notAFile || file.tooLarge) return Refused(outcome, WriteStatus::BadInput, file.problem);
     if (!file.problem.empty()) return Refused(outcome, WriteStatus::NotWritten, file.problem, WriteObstacle::InUse);
-    outcome.version = SettingsVersion(file.bytes);
     if (!file.exists) {
         if (defaults.empty()) return Refused(outcome, WriteStatus::NoFile, "there is no settings file " + path);
         if (!write.expect.empty()) {
@@ -132,7 +143,7 @@ WriteOutcome WriteSettings(const std::string& path, const std::string& defaults,
         return outcome;
     }
 
-    const EditResult edited = EditSettingsText(file.bytes, changes);
+    EditResult edited = EditSettingsText(file.bytes, current, changes);
     if (!edited.problem.empty()) return Refused(outcome, WriteStatus::NotWritten, edited.problem, WriteObstacle::Other);
     if (file.exists && edited.text == file.bytes) {
         outcome.done.push_back("nothing to change in " + path);
@@ -159,5 +170,7 @@ WriteOutcome WriteSettings(const std::string& path, const std::string& defaults,
     }
     outcome.done.insert(outcome.done.end(), outcome.changed.begin(), outcome.changed.end());
     outcome.version = SettingsVersion(edited.text);
+    outcome.seen = FileSeen::Read;
+    outcome.bytes = std::move(edited.text);
     return outcome;
 }

@@ -1,7 +1,6 @@
 #include "page/PageChange.h"
 
 #include "basis/Text.h"
-#include "edit/FileReplace.h"
 
 using nlohmann::json;
 
@@ -76,6 +75,8 @@ ChangeRequest ParseChange(std::string_view body) {
     }
     ChangeRequest request;
     request.write.expect = parsed["expect"].get<std::string>();
+    // The writer takes an empty version for any; the page means that it saw no file.
+    request.write.expectNoFile = request.write.expect.empty();
     for (const json& set : parsed.value("set", json::array())) {
         if (!set.is_object() || !IsText(set, "key") || !IsText(set, "value")) {
             return Refused("Each setting set needs \"key\" and \"value\" as texts.");
@@ -93,12 +94,8 @@ ChangeRequest ParseChange(std::string_view body) {
 }
 
 ChangeAnswer MakeChange(const PageFile& file, const SettingsWrite& write) {
-    // The writer takes an empty version for any; the page means a file that does not exist.
-    const bool madeMeanwhile = write.expect.empty() && ReadableFile(file.path).kind() != FileKind::Missing;
-    WriteOutcome outcome;
-    outcome.status = WriteStatus::NotExpectedVersion;
     // The page waits for no other writer: its player is told at once, and may try again.
-    if (!madeMeanwhile) outcome = WriteSettings(file.path, file.defaults, write, TurnWait::AnswerAtOnce);
+    WriteOutcome outcome = WriteSettings(file.path, file.defaults, write, TurnWait::AnswerAtOnce);
     if (outcome.status == WriteStatus::NotExpectedVersion) {
         // The writer's words name versions for the command line; the page shows the file anew.
         outcome.problems = {"The settings file was changed outside the page since the page showed it, so nothing was "
@@ -110,7 +107,7 @@ ChangeAnswer MakeChange(const PageFile& file, const SettingsWrite& write) {
                          {"done", Texts(outcome.changed)},
                          {"problems", Texts(outcome.problems)},
                          {"advice", Advice(outcome)},
-                         {"state", PageState(file)}},
+                         {"state", PageState(file, outcome)}},
                         {}};
     if (!outcome.changed.empty()) {
         for (const std::string& change : outcome.changed) answer.printed.push_back("changed: " + change);

@@ -1,6 +1,8 @@
 #include "page/PageState.h"
 
 #include <cmath>
+#include <optional>
+#include <string_view>
 
 #include "basis/FloatText.h"
 #include "page/SettingDescriptions.h"
@@ -72,10 +74,9 @@ std::string CurrentVersion(const std::string& path) {
     return file.exists && file.problem.empty() ? SettingsVersion(file.bytes) : std::string();
 }
 
-json PageState(const PageFile& file) {
-    Report report = file.folder;
-    const std::string version = ReadSettingsInto(report, file.path);
+namespace {
 
+json StateJson(const PageFile& file, const Report& report, const std::string& version) {
     json remarks = json::array();
     for (const Remark& remark : report.remarks) {
         remarks.push_back({{"warning", remark.warning}, {"text", Utf8FromPathText(remark.text)}});
@@ -99,6 +100,22 @@ json PageState(const PageFile& file) {
             {"fromFile", FromFileText(report)},
             {"closing", ClosingText(report)},
             {"settings", std::move(settings)}};
+}
+
+}  // namespace
+
+json PageState(const PageFile& file) {
+    Report report = file.folder;
+    const std::string version = ReadSettingsInto(report, file.path);
+    return StateJson(file, report, version);
+}
+
+json PageState(const PageFile& file, const WriteOutcome& written) {
+    if (written.seen == FileSeen::NotRead) return PageState(file);
+    Report report = file.folder;
+    const auto bytes = written.seen == FileSeen::Read ? std::optional<std::string_view>(written.bytes) : std::nullopt;
+    const std::string version = CheckSettingsInto(report, file.path, bytes);
+    return StateJson(file, report, version);
 }
 
 json UnchangedState(const std::string& version) { return {{"version", version}, {"unchanged", true}}; }

@@ -122,6 +122,51 @@ TEST(WriteSettings, MakesAMissingFileFromTheDefaultsOrRefuses) {
     EXPECT_EQ("; defaults\nPickupSize = 1.2\n", Bytes(defaults));
 }
 
+// The caller is handed the file as the call left it, the same bytes as on disk, so that it
+// need not read the file again; and a caller that saw no file has none made over one that is
+// there now.
+TEST(WriteSettings, HandsOnTheFileAsItLeftItAndMakesNoneOverOneMadeMeanwhile) {
+    TempFolder folder;
+    const std::string defaults = folder.write("Glimmerward-defaults.ini", "; defaults\nPickupSize = 1.2\n").string();
+    const std::string path = (folder.path() / "Glimmerward.ini").string();
+    SettingsWrite noFile{{{"PickupSize", "3"}}, {}, {}};
+    noFile.expectNoFile = true;
+    struct Case {
+        const char* name;
+        std::string defaults;
+        SettingsWrite write;
+        WriteStatus status;
+        FileSeen seen;
+    };
+    const Case cases[] = {
+        {"no file, none can be made", {}, noFile, WriteStatus::NoFile, FileSeen::Missing},
+        {"no file, a bad value", defaults, {{{"PickupSize", "x"}}, {}, {}}, WriteStatus::BadInput, FileSeen::Missing},
+        {"made from the defaults where none was seen", defaults, noFile, WriteStatus::Written, FileSeen::Read},
+        {"none seen, but made meanwhile", defaults, noFile, WriteStatus::NotExpectedVersion, FileSeen::Read},
+        {"a bad value", defaults, {{{"PickupSize", "x"}}, {}, {}}, WriteStatus::BadInput, FileSeen::Read},
+        {"another version", defaults, {{{"PickupSize", "4"}}, {}, "0000000000000000"}, WriteStatus::NotExpectedVersion,
+         FileSeen::Read},
+        {"nothing to change", defaults, {{{"PickupSize", "3"}}, {}, {}}, WriteStatus::Written, FileSeen::Read},
+        {"a change", defaults, {{{"PickupSize", "4"}}, {}, {}}, WriteStatus::Written, FileSeen::Read},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string before = fs::exists(path) ? Bytes(path) : "";
+        const WriteOutcome outcome = WriteSettings(path, c.defaults, c.write);
+        EXPECT_EQ(c.status, outcome.status);
+        EXPECT_EQ(c.seen, outcome.seen);
+        EXPECT_EQ(c.seen == FileSeen::Read, fs::exists(path));
+        if (c.seen != FileSeen::Read) continue;
+        EXPECT_EQ(Bytes(path), outcome.bytes);
+        EXPECT_EQ(SettingsVersion(outcome.bytes), outcome.version);
+        if (c.status == WriteStatus::Written) {
+            EXPECT_EQ(outcome.changed.empty(), before == outcome.bytes);
+        } else {
+            EXPECT_EQ(before, outcome.bytes);
+        }
+    }
+}
+
 TEST(WriteSettings, RemovesOnlyTheTemporaryFilesOfRunsThatAreGone) {
     TempFolder folder;
     const std::string path = folder.write("Glimmerward.ini", Before).string();

@@ -215,6 +215,8 @@ TEST(MakeChange, WritesTheFileAndAnswersEachOutcome) {
     EXPECT_EQ(expected, page.bytes());
     const std::string now = SettingsVersion(expected);
     EXPECT_EQ(now, written.body["state"]["version"]);
+    // Built from the bytes the writer wrote, it is the state that the file on disk gives.
+    EXPECT_EQ(PageState(page.file), written.body["state"]);
     EXPECT_EQ((std::vector<std::string>{"changed: set TextAlpha = 200", "written: " + now}), written.printed);
 
     struct Case {
@@ -235,6 +237,7 @@ TEST(MakeChange, WritesTheFileAndAnswersEachOutcome) {
         EXPECT_EQ(c.outcome, answer.body["outcome"]) << c.body;
         EXPECT_EQ(c.status == 200, answer.body["problems"].empty()) << c.body;
         EXPECT_EQ(now, answer.body["state"]["version"]) << c.body;
+        EXPECT_EQ(PageState(page.file), answer.body["state"]) << c.body;
         EXPECT_TRUE(answer.printed.empty()) << c.body;
     }
     EXPECT_EQ(expected, page.bytes());
@@ -247,6 +250,7 @@ TEST(MakeChange, WritesTheFileAndAnswersEachOutcome) {
     EXPECT_EQ("not-written", blocked.body["outcome"]);
     EXPECT_FALSE(blocked.body["problems"].empty());
     EXPECT_NE("", blocked.body["advice"]);
+    EXPECT_EQ(PageState(page.file), blocked.body["state"]);
     EXPECT_EQ(expected, page.bytes());
 }
 
@@ -280,6 +284,7 @@ TEST(MakeChange, MakesAMissingFileFromTheDefaultsOrSaysThatNoneCanBeMade) {
     EXPECT_EQ(500, none.status);
     EXPECT_EQ("no-file", none.body["outcome"]);
     EXPECT_NE("", none.body["advice"]);
+    EXPECT_EQ(PageState(file), none.body["state"]);
 
     file.defaults = folder.write("Glimmerward-defaults.ini", ReleaseFile()).string();
     const ChangeAnswer made = MakeChange(file, ParseChange(body).write);
@@ -287,6 +292,19 @@ TEST(MakeChange, MakesAMissingFileFromTheDefaultsOrSaysThatNoneCanBeMade) {
     EXPECT_EQ("written", made.body["outcome"]);
     EXPECT_EQ((json{"made " + file.path + " from " + file.defaults, "set PickupSize = 3"}), made.body["done"]);
     EXPECT_EQ("3", Setting(made.body["state"], "PickupSize")["value"]);
+    EXPECT_EQ(PageState(file), made.body["state"]);
+    // Shown a file, the page asks against its version; against none, it meets the file made meanwhile.
+    const ChangeAnswer meanwhile = MakeChange(file, ParseChange(body).write);
+    EXPECT_EQ(409, meanwhile.status);
+    EXPECT_EQ("stale", meanwhile.body["outcome"]);
+    EXPECT_EQ(PageState(file), meanwhile.body["state"]);
+    // The file gone since the page showed it: no version to change, and the page shows it gone.
+    const std::string version = made.body["state"]["version"];
+    std::filesystem::remove(file.path);
+    const ChangeAnswer gone = MakeChange(file, ParseChange(R"({"expect": ")" + version + R"(", "reset": ["TurnSpeed"]})").write);
+    EXPECT_EQ(409, gone.status);
+    EXPECT_EQ("", gone.body["state"]["version"]);
+    EXPECT_EQ(PageState(file), gone.body["state"]);
 }
 
 }  // namespace
