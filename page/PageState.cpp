@@ -23,6 +23,8 @@ std::string NumberText(float value, SettingKind kind) {
     return std::isnan(value) ? RoundTripText(value) : ShortestDecimal(value, kind);
 }
 
+// A colour entry in the page's JSON, its value and its default alike: its five fields as one
+// text, as the writer writes them and the page's fields show them.
 std::string ColorText(const std::array<std::uint8_t, 4>& channels, float number) {
     return std::isnan(number) ? ChannelText(channels) + " " + NumberText(number, SettingKind::Color)
                               : ColorValueText({channels, number});
@@ -37,10 +39,6 @@ json SettingJson(std::size_t index, const FinalSetting& final) {
     if (final.color) {
         entry["value"] = ColorText(final.channels, final.value);
         entry["default"] = ColorText(setting.defaultChannels, setting.defaultValue);
-        entry["channels"] = final.channels;
-        entry["number"] = NumberText(final.value, SettingKind::Color);
-        entry["defaultChannels"] = setting.defaultChannels;
-        entry["defaultNumber"] = NumberText(setting.defaultValue, SettingKind::Color);
     } else {
         entry["value"] = NumberText(final.value, SettingKind::Float);
         entry["default"] = NumberText(setting.defaultValue, SettingKind::Float);

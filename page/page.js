@@ -384,7 +384,7 @@
       row.origin.textContent = setting.line ? 'line ' + setting.line : 'default';
       row.origin.title = setting.line ? 'Set in line ' + setting.line + ' of the file' : 'Not in the file: the default applies';
       row.defaultText.textContent = setting.default;
-      if (setting.kind === 'color') paintSwatchDefault(row, setting.defaultChannels || setting.default.split(/\s+/));
+      if (setting.kind === 'color') paintSwatchDefault(row, setting.default.split(/\s+/));
       const atDefault = setting.value === setting.default;
       // Still focusable at the default, so that the keyboard's place is kept after a click.
       row.reset.setAttribute('aria-disabled', String(atDefault));

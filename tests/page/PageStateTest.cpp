@@ -110,14 +110,10 @@ TEST(PageState, HoldsTheSummaryTheProblemsWithTheirSettingAndEveryValueAsText) {
     EXPECT_EQ((json{{"key", "TurnSpeed"}, {"group", "Pickups"}, {"description", "Turning speed of the pickups."},
                     {"kind", "float"}, {"value", "0"}, {"default", "0.0030566407"}, {"line", 2}, {"piece", 1}}),
               turn);
-    const json& colour = Setting(state, "PickupColor_5");
-    EXPECT_EQ("255 0 0 7 2.5", colour["value"]);
-    EXPECT_EQ((json{255, 0, 0, 7}), colour["channels"]);
-    EXPECT_EQ("2.5", colour["number"]);
-    EXPECT_EQ("97 194 247 0 1", colour["default"]);
-    EXPECT_EQ((json{97, 194, 247, 0}), colour["defaultChannels"]);
-    EXPECT_EQ("1", colour["defaultNumber"]);
-    EXPECT_EQ(4, colour["line"]);
+    // A colour entry in one shape: its five fields as one text, as the file has them.
+    EXPECT_EQ((json{{"key", "PickupColor_5"}, {"group", "Colour entries"}, {"description", "Colour entry 5 of the table."},
+                    {"kind", "color"}, {"value", "255 0 0 7 2.5"}, {"default", "97 194 247 0 1"}, {"line", 4}, {"piece", 1}}),
+              Setting(state, "PickupColor_5"));
     EXPECT_EQ(0, Setting(state, "PickupSize")["line"]);  // only a key in other case sets it
 }
 
