@@ -98,8 +98,9 @@ ChangeAnswer MakeChange(const PageFile& file, const SettingsWrite& write) {
     WriteOutcome outcome = WriteSettings(file.path, file.defaults, write, TurnWait::AnswerAtOnce);
     if (outcome.status == WriteStatus::NotExpectedVersion) {
         // The writer's words name versions for the command line; the page shows the file anew.
-        outcome.problems = {"The settings file was changed outside the page since the page showed it, so nothing was "
-                            "written. The page shows the file as it is now: make the change again if you still want it."};
+        outcome.problems = {"the settings file was changed outside this page (by hand or by another program) since "
+                            "the page showed it. The page now shows the file as it is: make the change again if you "
+                            "still want it"};
     }
     const Outcome result = OutcomeOf(outcome);
     ChangeAnswer answer{result.status,
