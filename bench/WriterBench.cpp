@@ -45,9 +45,9 @@ double Percentile(std::vector<double> values, double share) {
 }
 
 // Change j: a few values, as a player changes them, one of them different in every change.
-std::vector<std::string> ChangeSets(int j) {
-    return {"PickupSize=" + std::to_string(j + 1) + ".5", "TextAlpha=" + std::to_string(j % 256),
-            "PickupColor_" + std::to_string(j % 44) + "=" + std::to_string(j % 256) + " 10 20 0 1.5"};
+std::vector<SettingSet> ChangeSets(int j) {
+    return {{"PickupSize", std::to_string(j + 1) + ".5"}, {"TextAlpha", std::to_string(j % 256)},
+            {"PickupColor_" + std::to_string(j % 44), std::to_string(j % 256) + " 10 20 0 1.5"}};
 }
 
 #ifdef _WIN32

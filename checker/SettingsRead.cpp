@@ -11,9 +11,9 @@
 
 namespace {
 
-// Whether the opened file at `path` is one to read; a remark on it when not.
-bool Readable(const ReadableFile& file, const std::string& path, Report& report) {
-    switch (file.kind()) {
+// Whether a file of `kind` at `path` is one to read; a remark on it when not.
+bool Readable(FileKind kind, const std::string& path, Report& report) {
+    switch (kind) {
         case FileKind::File: return true;
         case FileKind::Missing:
             report.remarks.push_back({false, path + " does not exist. Put the settings file (Glimmerward-defaults.ini "
@@ -34,6 +34,18 @@ bool Readable(const ReadableFile& file, const std::string& path, Report& report)
     return false;
 }
 
+void NoFileRead(Report& report) {
+    report.remarks.push_back({false, "no settings file is read, so the plug-in writes every default"});
+    report.check.finals = DefaultFinals();
+}
+
+// The version and the verdicts from the same bytes, so that they always belong together.
+std::string CheckBytes(Report& report, std::string_view bytes) {
+    report.read = true;
+    report.check = CheckSettingsText(bytes);
+    return SettingsVersion(bytes);
+}
+
 // The verdicts on a file too large to hold whole: each pass reads the file opened once, as far
 // as it reached when it was opened.
 SettingsCheck CheckLargeFile(const std::shared_ptr<const ReadableFile>& file) {
@@ -51,17 +63,20 @@ SettingsCheck CheckLargeFile(const std::shared_ptr<const ReadableFile>& file) {
 
 std::string ReadSettingsInto(Report& report, const std::string& path) {
     const auto file = path.empty() ? nullptr : std::make_shared<const ReadableFile>(path);
-    report.read = file && Readable(*file, path, report);
+    report.read = file && Readable(file->kind(), path, report);
     if (!report.read) {
-        report.remarks.push_back({false, "no settings file is read, so the plug-in writes every default"});
-        report.check.finals = DefaultFinals();
+        NoFileRead(report);
         return {};
     }
-    // The version and the verdicts from the same bytes, so that they always belong together.
-    if (const std::optional<std::string> bytes = file->readWhole(LargestSettingsFile)) {
-        report.check = CheckSettingsText(*bytes);
-        return SettingsVersion(*bytes);
-    }
+    if (const std::optional<std::string> bytes = file->readWhole(LargestSettingsFile)) return CheckBytes(report, *bytes);
     report.check = CheckLargeFile(file);
+    return {};
+}
+
+std::string CheckSettingsInto(Report& report, const std::string& path, std::optional<std::string_view> bytes) {
+    if (bytes) return CheckBytes(report, *bytes);
+    Readable(FileKind::Missing, path, report);
+    report.read = false;
+    NoFileRead(report);
     return {};
 }

@@ -80,7 +80,10 @@ void AppendLine(std::string& text, std::string_view key, std::string_view valueT
 }  // namespace
 
 EditResult EditSettingsText(std::string_view text, const std::vector<SettingChange>& changes) {
-    const PickupReading before = ReadPickupSettings(TextSource(text));
+    return EditSettingsText(text, ReadPickupSettings(TextSource(text)), changes);
+}
+
+EditResult EditSettingsText(std::string_view text, const PickupReading& before, const std::vector<SettingChange>& changes) {
     // One edit per setting, the last asked for. A value replaced within its line and a line
     // added at the end shift no line, so every origin read before the edits still holds.
     std::array<const SettingChange*, PickupSettingCount> last{};

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "src/settings/PickupSettings.h"
+
 // One setting's new value, as its text will stand in the file (already checked and formed).
 struct SettingChange {
     std::size_t setting;  // index in PickupSettings
@@ -30,6 +32,9 @@ struct EditResult {
 // The result is read back as the plug-in reads it: every changed setting must give its new
 // value and every other setting its old one, or nothing is changed and `problem` says why.
 EditResult EditSettingsText(std::string_view text, const std::vector<SettingChange>& changes);
+// The same for a caller that has read the text already: `before` is what ReadPickupSettings
+// gives for it.
+EditResult EditSettingsText(std::string_view text, const PickupReading& before, const std::vector<SettingChange>& changes);
 
 // A file's version: a hash of its bytes, as 16 hex digits.
 std::string SettingsVersion(std::string_view bytes);

@@ -63,8 +63,10 @@ WriteOutcome WriteSettings(const std::string& path, const std::string& defaults,
     {
         // A folder, a device or a pipe is refused before anything is made beside it.
         const ReadableFile seen(target);
+        // A caller that saw no file hears first that there is something now.
         if (seen.kind() == FileKind::Folder || seen.kind() == FileKind::NotAFile) {
-            return Refused(outcome, WriteStatus::BadInput, seen.problem());
+            return Refused(outcome, write.expectNoFile ? WriteStatus::NotExpectedVersion : WriteStatus::BadInput,
+                           seen.problem());
         }
         if (seen.kind() == FileKind::Missing && target != path) {
             return Refused(outcome, WriteStatus::NoFile,
@@ -79,9 +81,18 @@ WriteOutcome WriteSettings(const std::string& path, const std::string& defaults,
     RemoveDeadTemporaries(target + ".bak");  // a run stopped while it replaced the backup
 
     FileRead file = ReadWholeFile(target, LargestSettingsFile);
+    if (file.exists && file.problem.empty()) {
+        outcome.seen = FileSeen::Read;
+        outcome.bytes = file.bytes;
+        outcome.version = SettingsVersion(file.bytes);
+    } else if (!file.exists) {
+        outcome.seen = FileSeen::Missing;
+    }
+    if (write.expectNoFile && file.exists) {
+        return Refused(outcome, WriteStatus::NotExpectedVersion, path + " exists now, though there was none before");
+    }
     if (file.folder || file.notAFile || file.tooLarge) return Refused(outcome, WriteStatus::BadInput, file.problem);
     if (!file.problem.empty()) return Refused(outcome, WriteStatus::NotWritten, file.problem, WriteObstacle::InUse);
-    outcome.version = SettingsVersion(file.bytes);
     if (!file.exists) {
         if (defaults.empty()) return Refused(outcome, WriteStatus::NoFile, "there is no settings file " + path);
         if (!write.expect.empty()) {
@@ -104,19 +115,15 @@ WriteOutcome WriteSettings(const std::string& path, const std::string& defaults,
 
     const PickupReading current = ReadPickupSettings(TextSource(file.bytes));
     std::vector<SettingChange> changes;
-    for (const std::string& set : write.sets) {
-        const std::size_t equals = set.find('=');
-        const std::string key = set.substr(0, equals);
-        const auto index = FindPickupSetting(key);
-        if (equals == std::string::npos || !index) {
-            outcome.problems.push_back(equals == std::string::npos ? "\"" + set + "\" is no KEY=VALUE"
-                                                                   : "unknown key \"" + key + "\"");
+    for (const SettingSet& set : write.sets) {
+        const auto index = FindPickupSetting(set.key);
+        if (!index) {
+            outcome.problems.push_back("unknown key \"" + set.key + "\"");
             continue;
         }
         std::string text;
-        if (const std::string problem = ValueTextFor(*index, std::string_view(set).substr(equals + 1), current.values, text);
-            !problem.empty()) {
-            outcome.problems.push_back(key + ": " + problem);
+        if (const std::string problem = ValueTextFor(*index, set.value, current.values, text); !problem.empty()) {
+            outcome.problems.push_back(set.key + ": " + problem);
             continue;
         }
         changes.push_back({*index, text});
@@ -134,7 +141,7 @@ WriteOutcome WriteSettings(const std::string& path, const std::string& defaults,
         return outcome;
     }
 
-    const EditResult edited = EditSettingsText(file.bytes, changes);
+    EditResult edited = EditSettingsText(file.bytes, current, changes);
     if (!edited.problem.empty()) return Refused(outcome, WriteStatus::NotWritten, edited.problem, WriteObstacle::Other);
     if (file.exists && edited.text == file.bytes) {
         outcome.done.push_back("nothing to change in " + path);
@@ -161,5 +168,7 @@ WriteOutcome WriteSettings(const std::string& path, const std::string& defaults,
     }
     outcome.done.insert(outcome.done.end(), outcome.changed.begin(), outcome.changed.end());
     outcome.version = SettingsVersion(edited.text);
+    outcome.seen = FileSeen::Read;
+    outcome.bytes = std::move(edited.text);
     return outcome;
 }

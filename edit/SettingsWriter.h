@@ -8,11 +8,20 @@
 
 #include "edit/FileReplace.h"
 
+// One setting's new value as the player gave it: a float as a decimal number, a colour entry
+// as its five fields or "#RRGGBB".
+struct SettingSet {
+    std::string key;
+    std::string value;
+    bool operator==(const SettingSet&) const = default;
+};
+
 // What one call asks for.
 struct SettingsWrite {
-    std::vector<std::string> sets;    // "KEY=VALUE"
+    std::vector<SettingSet> sets;
     std::vector<std::string> resets;  // "KEY": its default, written into its winning line
     std::string expect;               // the version the file must still be; empty for any
+    bool expectNoFile = false;        // the file must not exist: the caller saw none
 };
 
 enum class WriteStatus {
@@ -23,6 +32,13 @@ enum class WriteStatus {
     NotExpectedVersion = 5,  // the file changed since the version given
 };
 
+// How far the writer saw the settings file.
+enum class FileSeen {
+    NotRead,  // it refused before reading the file whole
+    Missing,  // there was none, and it made none
+    Read,     // its bytes are the file as the call left it
+};
+
 struct WriteOutcome {
     WriteStatus status = WriteStatus::Written;
     std::vector<std::string> done;      // what was done, in order, for the player
@@ -31,8 +47,12 @@ struct WriteOutcome {
     std::vector<std::string> changed;
     std::vector<std::string> problems;  // why nothing was written
     WriteObstacle obstacle = WriteObstacle::None;  // what kept a NotWritten file from being written
-    std::string version;                // the file's version afterwards (as it was, when not written)
+    std::string version;                // the file's version afterwards (as it was, when not written); empty for none
     int retries = 0;                    // how often a replacement step was tried again
+    // The file as the call left it, so that a caller can show it without reading it again: the
+    // bytes written, or those read when nothing was.
+    FileSeen seen = FileSeen::NotRead;
+    std::string bytes;
 };
 
 // The largest settings file the writer takes on.

@@ -1,7 +1,6 @@
 #include "page/PageChange.h"
 
 #include "basis/Text.h"
-#include "edit/FileReplace.h"
 
 using nlohmann::json;
 
@@ -76,13 +75,15 @@ ChangeRequest ParseChange(std::string_view body) {
     }
     ChangeRequest request;
     request.write.expect = parsed["expect"].get<std::string>();
+    // The writer takes an empty version for any; the page means that it saw no file.
+    request.write.expectNoFile = request.write.expect.empty();
     for (const json& set : parsed.value("set", json::array())) {
         if (!set.is_object() || !IsText(set, "key") || !IsText(set, "value")) {
             return Refused("Each setting set needs \"key\" and \"value\" as texts.");
         }
         const std::string key = set["key"].get<std::string>();
         if (key.find('=') != std::string::npos) return Refused("A setting's key holds no \"=\".");
-        request.write.sets.push_back(key + "=" + set["value"].get<std::string>());
+        request.write.sets.push_back({key, set["value"].get<std::string>()});
     }
     for (const json& reset : parsed.value("reset", json::array())) {
         if (!reset.is_string()) return Refused("Each setting reset is named by its key, as a text.");
@@ -93,16 +94,13 @@ ChangeRequest ParseChange(std::string_view body) {
 }
 
 ChangeAnswer MakeChange(const PageFile& file, const SettingsWrite& write) {
-    // The writer takes an empty version for any; the page means a file that does not exist.
-    const bool madeMeanwhile = write.expect.empty() && ReadableFile(file.path).kind() != FileKind::Missing;
-    WriteOutcome outcome;
-    outcome.status = WriteStatus::NotExpectedVersion;
     // The page waits for no other writer: its player is told at once, and may try again.
-    if (!madeMeanwhile) outcome = WriteSettings(file.path, file.defaults, write, TurnWait::AnswerAtOnce);
+    WriteOutcome outcome = WriteSettings(file.path, file.defaults, write, TurnWait::AnswerAtOnce);
     if (outcome.status == WriteStatus::NotExpectedVersion) {
         // The writer's words name versions for the command line; the page shows the file anew.
-        outcome.problems = {"The settings file was changed outside the page since the page showed it, so nothing was "
-                            "written. The page shows the file as it is now: make the change again if you still want it."};
+        outcome.problems = {"the settings file was changed outside this page (by hand or by another program) since "
+                            "the page showed it. The page now shows the file as it is: make the change again if you "
+                            "still want it"};
     }
     const Outcome result = OutcomeOf(outcome);
     ChangeAnswer answer{result.status,
@@ -110,7 +108,7 @@ ChangeAnswer MakeChange(const PageFile& file, const SettingsWrite& write) {
                          {"done", Texts(outcome.changed)},
                          {"problems", Texts(outcome.problems)},
                          {"advice", Advice(outcome)},
-                         {"state", PageState(file)}},
+                         {"state", PageState(file, outcome)}},
                         {}};
     if (!outcome.changed.empty()) {
         for (const std::string& change : outcome.changed) answer.printed.push_back("changed: " + change);

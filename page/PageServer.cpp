@@ -28,7 +28,6 @@
 #include "page/EmbeddedFiles.h"
 #include "page/PageChange.h"
 #include "page/PageKey.h"
-#include "basis/Text.h"
 
 namespace asio = boost::asio;
 namespace beast = boost::beast;
@@ -124,12 +123,23 @@ std::optional<std::string_view> QueryValue(std::string_view query, std::string_v
     return std::nullopt;
 }
 
-// "application/json", parameters such as "; charset=utf-8" allowed.
+constexpr bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view WithoutBlanks(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+// "application/json", with parameters ("; charset=utf-8") or without; the body is read as
+// UTF-8, so a charset must name that one.
 bool IsJson(std::string_view contentType) {
-    std::string_view type = contentType.substr(0, contentType.find(';'));
-    while (!type.empty() && (type.back() == ' ' || type.back() == '\t')) type.remove_suffix(1);
-    while (!type.empty() && (type.front() == ' ' || type.front() == '\t')) type.remove_prefix(1);
-    return EqualsIgnoringCase(type, "application/json");
+    const std::size_t parameters = std::min(contentType.find(';'), contentType.size());
+    if (!beast::iequals(WithoutBlanks(contentType.substr(0, parameters)), "application/json")) return false;
+    for (const auto& [name, value] : http::param_list(contentType.substr(parameters))) {
+        if (beast::iequals(name, "charset") && !beast::iequals(value, "utf-8")) return false;
+    }
+    return true;
 }
 
 #ifdef _WIN32

@@ -1,5 +1,8 @@
 #include "page/PageState.h"
 
+#include <optional>
+#include <string_view>
+
 #include "page/SettingDescriptions.h"
 #include "checker/SettingsRead.h"
 #include "basis/Text.h"
@@ -13,6 +16,8 @@ using nlohmann::json;
 
 namespace {
 
+// A colour entry in the page's JSON, its value and its default alike: its five fields as one
+// text, as the writer writes them and the page's fields show them.
 std::string ColorText(const std::array<std::uint8_t, 4>& channels, float number) {
     return ChannelText(channels) + " " + NumberText(number, SettingKind::Color);
 }
@@ -26,10 +31,6 @@ json SettingJson(std::size_t index, const FinalSetting& final) {
     if (final.color) {
         entry["value"] = ColorText(final.channels, final.value);
         entry["default"] = ColorText(setting.defaultChannels, setting.defaultValue);
-        entry["channels"] = final.channels;
-        entry["number"] = NumberText(final.value, SettingKind::Color);
-        entry["defaultChannels"] = setting.defaultChannels;
-        entry["defaultNumber"] = NumberText(setting.defaultValue, SettingKind::Color);
     } else {
         entry["value"] = NumberText(final.value, SettingKind::Float);
         entry["default"] = NumberText(setting.defaultValue, SettingKind::Float);
@@ -63,10 +64,9 @@ std::string CurrentVersion(const std::string& path) {
     return file.exists && file.problem.empty() ? SettingsVersion(file.bytes) : std::string();
 }
 
-json PageState(const PageFile& file) {
-    Report report = file.folder;
-    const std::string version = ReadSettingsInto(report, file.path);
+namespace {
 
+json StateJson(const PageFile& file, const Report& report, const std::string& version) {
     json remarks = json::array();
     for (const Remark& remark : report.remarks) {
         remarks.push_back({{"warning", remark.warning}, {"text", Utf8FromPathText(remark.text)}});
@@ -90,6 +90,22 @@ json PageState(const PageFile& file) {
             {"fromFile", FromFileText(report)},
             {"closing", ClosingText(report)},
             {"settings", std::move(settings)}};
+}
+
+}  // namespace
+
+json PageState(const PageFile& file) {
+    Report report = file.folder;
+    const std::string version = ReadSettingsInto(report, file.path);
+    return StateJson(file, report, version);
+}
+
+json PageState(const PageFile& file, const WriteOutcome& written) {
+    if (written.seen == FileSeen::NotRead) return PageState(file);
+    Report report = file.folder;
+    const auto bytes = written.seen == FileSeen::Read ? std::optional<std::string_view>(written.bytes) : std::nullopt;
+    const std::string version = CheckSettingsInto(report, file.path, bytes);
+    return StateJson(file, report, version);
 }
 
 json UnchangedState(const std::string& version) { return {{"version", version}, {"unchanged", true}}; }

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "checker/Report.h"
+#include "edit/SettingsWriter.h"
 
 // The file the page shows and changes, and what the checker found out before it read it.
 struct PageFile {
@@ -20,6 +21,10 @@ std::string CurrentVersion(const std::string& path);
 
 // The whole state of the file as it stands now: the summary, the problems and all settings.
 nlohmann::json PageState(const PageFile& file);
+
+// The same after a change, from the file as the writer left it: read anew only when the writer
+// did not read it.
+nlohmann::json PageState(const PageFile& file, const WriteOutcome& written);
 
 // Only the version, when the page already shows it: {"version": ..., "unchanged": true}.
 nlohmann::json UnchangedState(const std::string& version);

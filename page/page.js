@@ -158,37 +158,26 @@
       for (const op of dropped.reverse()) revertOp(op);
       if (answer.state) show(answer.state, {force: true});
       else if (state) show(state, {force: true});
-      notice(outcome === 'stale' ? 'warn' : 'error', refusalText(status, answer, sent));
+      notice(outcome === 'stale' ? 'warn' : 'error', refusalText(status, answer));
     }
     updateUndo();
     pump();
   }
 
-  function refusalText(status, answer, sent) {
-    const keys = [...sent.changes.keys()].join(', ');
+  // A refused change in the server's words: its problems, and its advice on a line of its own.
+  function refusalText(status, answer) {
     // The server's sentences, each ended with a full stop.
     const sentence = (text) => /[.!?]$/.test(text.trim()) ? text.trim() : text.trim() + '.';
-    const problems = (answer.problems || []).map(sentence).join(' ');
-    const advice = answer.advice ? sentence(answer.advice) : '';
-    switch (answer.outcome) {
-      case 'stale':
-        return 'Not written: the settings file was changed outside this page (by hand or by another program) ' +
-          'before your change to ' + keys + ' arrived. The page now shows the file as it is; make the change again if you still want it.';
-      case 'bad-input':
-        return 'Not written: ' + (problems || 'the value of ' + keys + ' is not one the game can take.') + ' The field shows the value in the file again.';
-      case 'not-written':
-        return ['Not written: ' + (problems || 'the settings file cannot be changed.'),
-          'What to do: ' + (advice || 'if the file is read-only, clear “Read-only” in its Properties; if another program holds it open, close that program; ' +
-            'if the game is in a protected folder such as Program Files, move the game to a folder of your own. Then make the change again.')];
-      case 'no-file':
-        return ['Not written: there is no settings file and none could be made.' + (problems ? ' ' + problems : ''),
-          'What to do: ' + (advice || 'copy Glimmerward-defaults.ini to Glimmerward.ini beside the game, as README.txt says, then try again.')];
-      default:
-        if (status === 0) {
-          return 'Not written: the page cannot reach glimmerward-check (' + answer.refusal + '). It may have been closed; start it again with --page.';
-        }
-        return 'Not written: glimmerward-check refused the change (' + status + (answer.refusal ? ': ' + answer.refusal.trim() : '') + ').';
+    if (answer.outcome) {
+      const lines = ['Not written: ' + (answer.problems || []).map(sentence).join(' ')];
+      if (answer.outcome === 'bad-input') lines[0] += ' The field shows the value in the file again.';
+      if (answer.advice) lines.push('What to do: ' + sentence(answer.advice));
+      return lines;
     }
+    if (status === 0) {
+      return 'Not written: the page cannot reach glimmerward-check (' + answer.refusal + '). It may have been closed; start it again with --page.';
+    }
+    return 'Not written: glimmerward-check refused the change (' + status + (answer.refusal ? ': ' + answer.refusal.trim() : '') + ').';
   }
 
   // ---- undo and redo -------------------------------------------------------------------------
@@ -384,7 +373,7 @@
       row.origin.textContent = setting.line ? 'line ' + setting.line : 'default';
       row.origin.title = setting.line ? 'Set in line ' + setting.line + ' of the file' : 'Not in the file: the default applies';
       row.defaultText.textContent = setting.default;
-      if (setting.kind === 'color') paintSwatchDefault(row, setting.defaultChannels || setting.default.split(/\s+/));
+      if (setting.kind === 'color') paintSwatchDefault(row, setting.default.split(/\s+/));
       const atDefault = setting.value === setting.default;
       // Still focusable at the default, so that the keyboard's place is kept after a click.
       row.reset.setAttribute('aria-disabled', String(atDefault));

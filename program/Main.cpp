@@ -55,6 +55,12 @@ ExitStatus Refuse(const std::string& problem) {
     return ExitStatus::UsageError;
 }
 
+// A --set without "=", in the words of the writer's other refusals of a value.
+ExitStatus RefuseSet(const std::string& set) {
+    std::fprintf(stderr, "glimmerward-check: \"%s\" is no KEY=VALUE\nglimmerward-check: nothing was changed\n", set.c_str());
+    return ExitStatus::UsageError;
+}
+
 // What the command line asks for.
 struct Options {
     std::string target;  // a game folder or a settings file; empty for the checker's own folder
@@ -89,7 +95,11 @@ std::variant<Options, ExitStatus> ReadOptions(int argc, char** argv) {
                               (arg == "--set" ? "--set PickupSize=1.5" : arg == "--reset" ? "--reset PickupSize" : "--expect 0123456789abcdef"));
             }
             const std::string value = argv[++i];
-            if (arg == "--set") options.write.sets.push_back(value);
+            if (arg == "--set") {
+                const std::size_t equals = value.find('=');
+                if (equals == std::string::npos) return RefuseSet(value);
+                options.write.sets.push_back({value.substr(0, equals), value.substr(equals + 1)});
+            }
             if (arg == "--reset") options.write.resets.push_back(value);
             if (arg == "--expect") options.write.expect = value;
         } else if (arg == "--all") {

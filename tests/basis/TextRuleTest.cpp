@@ -65,7 +65,7 @@ TEST(JudgeText, TheCheckerWarnsAboutExactlyTheFilesTheWriterRefuses) {
     int n = 0;
     for (const TextCase& c : TextCases) {
         const std::string path = folder.write("settings" + std::to_string(++n) + ".ini", c.bytes).string();
-        const WriteOutcome written = WriteSettings(path, {}, {{"PickupSize=3"}, {}, {}});
+        const WriteOutcome written = WriteSettings(path, {}, {{{"PickupSize", "3"}}, {}, {}});
         const std::string refusal = written.problems.empty() ? "" : written.problems.front();
 
         const SettingsCheck check = CheckSettingsText(c.bytes);

@@ -92,10 +92,7 @@ TEST_F(LiveUse, EveryHookedCallSeesOneWholeVersionWhileAnotherProcessChangesTheF
     {
         std::ofstream file(Settings(), std::ios::binary | std::ios::trunc);
         file << "; the file the live-use test starts from\r\n";
-        for (const std::string& set : LiveVersions::Sets(0)) {
-            const std::size_t equals = set.find('=');
-            file << set.substr(0, equals) << " = " << set.substr(equals + 1) << "\r\n";
-        }
+        for (const SettingSet& set : LiveVersions::Sets(0)) file << set.key << " = " << set.value << "\r\n";
     }
     const PickupReading start = ReadPickupSettingsFile(Settings().string().c_str());
     const PickupReading defaults = DefaultPickupReading();

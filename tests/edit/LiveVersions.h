@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "basis/ValueText.h"
+#include "edit/SettingsWriter.h"
 #include "src/settings/PickupSettings.h"
 
 namespace LiveVersions {
@@ -29,14 +30,14 @@ inline PickupColorEntry ColorValue(int k, int n) {
             static_cast<float>(k) + static_cast<float>(n) / 64.0f};
 }
 
-// "KEY=VALUE" for all 59 settings of version k, as the writer library takes them.
-inline std::vector<std::string> Sets(int k) {
-    std::vector<std::string> sets;
+// All 59 settings of version k, as the writer library takes them.
+inline std::vector<SettingSet> Sets(int k) {
+    std::vector<SettingSet> sets;
     for (std::size_t i = 0; i < FloatSettingCount; ++i) {
-        sets.push_back(std::string(FloatSettings[i].key) + "=" + ShortestDecimal(FloatValue(k, i), SettingKind::Float));
+        sets.push_back({std::string(FloatSettings[i].key), ShortestDecimal(FloatValue(k, i), SettingKind::Float)});
     }
     for (std::size_t n = 0; n < ColorSettings.size(); ++n) {
-        sets.push_back(std::string(ColorSettings[n].key) + "=" + ColorValueText(ColorValue(k, static_cast<int>(n))));
+        sets.push_back({std::string(ColorSettings[n].key), ColorValueText(ColorValue(k, static_cast<int>(n)))});
     }
     return sets;
 }

@@ -34,8 +34,7 @@ int main(int argc, char** argv) {
     for (unsigned long version = first; version <= LastCrashVersion; ++version) {
         SettingsWrite write;
         for (std::size_t i = 0; i < PickupSettingCount; ++i) {
-            write.sets.push_back(std::string(PickupSettings[i].key) + "=" +
-                                 CrashValueText(i, static_cast<std::uint32_t>(version)));
+            write.sets.push_back({std::string(PickupSettings[i].key), CrashValueText(i, static_cast<std::uint32_t>(version))});
         }
         const WriteOutcome outcome = WriteSettings(path, {}, write);
         if (outcome.status != WriteStatus::Written) {

@@ -222,7 +222,7 @@ TEST(WriteSettings, HoldsAgainstWhatOtherProgramsPutInItsWay) {
             continue;
         }
         const WriteOutcome outcome =
-            WriteSettings(scene.settings.string(), {}, {{"PickupSize=3"}, {}, {}}, attack.wait);
+            WriteSettings(scene.settings.string(), {}, {{{"PickupSize", "3"}}, {}, {}}, attack.wait);
         EXPECT_EQ(attack.status, outcome.status);
         EXPECT_NE(std::string::npos, Words(outcome).find(attack.words)) << Words(outcome);
         EXPECT_EQ(Victim, Bytes(scene.victim));
@@ -256,7 +256,7 @@ TEST(WriteSettings, AFolderItMayNotWriteIsNamedWithTheRightsAdvice) {
     if (child == 0) {
         ::close(ends[0]);
         if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(Nobody) != 0 || ::setuid(Nobody) != 0)) _exit(2);
-        const WriteOutcome outcome = WriteSettings(scene.settings.string(), {}, {{"PickupSize=3"}, {}, {}});
+        const WriteOutcome outcome = WriteSettings(scene.settings.string(), {}, {{{"PickupSize", "3"}}, {}, {}});
         const std::string words = Words(outcome);
         const bool told = ::write(ends[1], words.data(), words.size()) == static_cast<ssize_t>(words.size());
         _exit(told && outcome.status == WriteStatus::NotWritten && outcome.obstacle == WriteObstacle::FolderNotWritable ? 0 : 1);

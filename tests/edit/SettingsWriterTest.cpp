@@ -45,7 +45,7 @@ constexpr std::string_view Before = "; mine\r\nPickupSize = 1.2\r\nPickupColor_5
 TEST(WriteSettings, MakesOneNewVersionAndKeepsTheOneBeforeAsABackup) {
     TempFolder folder;
     const std::string path = folder.write("Glimmerward.ini", Before).string();
-    const WriteOutcome outcome = WriteSettings(path, {}, {{"PickupSize=3", "PickupColor_5=#FF8000", "TurnSpeed=1e-3"}, {}, {}});
+    const WriteOutcome outcome = WriteSettings(path, {}, {{{"PickupSize", "3"}, {"PickupColor_5", "#FF8000"}, {"TurnSpeed", "1e-3"}}, {}, {}});
     ASSERT_EQ(WriteStatus::Written, outcome.status) << outcome.problems.front();
     const std::string after = Bytes(path);
     EXPECT_EQ("; mine\r\nPickupSize = 3\r\nPickupColor_5 = 255 128 0 4 1\r\nTurnSpeed = 0.001\r\n", after);
@@ -69,15 +69,15 @@ TEST(WriteSettings, RefusesAndChangesNothing) {
         WriteStatus status;
     };
     const Case cases[] = {
-        {"an unknown key", {{"pickupsize=3"}, {}, {}}, WriteStatus::BadInput},
-        {"no value", {{"PickupSize"}, {}, {}}, WriteStatus::BadInput},
-        {"a decimal comma", {{"PickupSize=2,5"}, {}, {}}, WriteStatus::BadInput},
-        {"nan", {{"PickupSize=nan"}, {}, {}}, WriteStatus::BadInput},
-        {"too large for a float", {{"PickupSize=1e39"}, {}, {}}, WriteStatus::BadInput},
-        {"a channel over 255", {{"PickupColor_5=256 0 0 0 1"}, {}, {}}, WriteStatus::BadInput},
-        {"one bad among good ones", {{"TurnSpeed=1", "PickupColor_07=1 2 3 4 5"}, {}, {}}, WriteStatus::BadInput},
+        {"an unknown key", {{{"pickupsize", "3"}}, {}, {}}, WriteStatus::BadInput},
+        {"no value", {{{"PickupSize", ""}}, {}, {}}, WriteStatus::BadInput},
+        {"a decimal comma", {{{"PickupSize", "2,5"}}, {}, {}}, WriteStatus::BadInput},
+        {"nan", {{{"PickupSize", "nan"}}, {}, {}}, WriteStatus::BadInput},
+        {"too large for a float", {{{"PickupSize", "1e39"}}, {}, {}}, WriteStatus::BadInput},
+        {"a channel over 255", {{{"PickupColor_5", "256 0 0 0 1"}}, {}, {}}, WriteStatus::BadInput},
+        {"one bad among good ones", {{{"TurnSpeed", "1"}, {"PickupColor_07", "1 2 3 4 5"}}, {}, {}}, WriteStatus::BadInput},
         {"an unknown key to reset", {{}, {"Volume"}, {}}, WriteStatus::BadInput},
-        {"another version", {{"PickupSize=3"}, {}, SettingsVersion("PickupSize = 9\r\n")}, WriteStatus::NotExpectedVersion},
+        {"another version", {{{"PickupSize", "3"}}, {}, SettingsVersion("PickupSize = 9\r\n")}, WriteStatus::NotExpectedVersion},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -97,7 +97,7 @@ TEST(WriteSettings, TakesOnlyATextFileItCanRead) {
     fs::create_directories(folder.path() / "folder" / "Glimmerward.ini");
     for (const std::string& path : {utf16, large, (folder.path() / "folder" / "Glimmerward.ini").string()}) {
         SCOPED_TRACE(path);
-        EXPECT_EQ(WriteStatus::BadInput, WriteSettings(path, {}, {{"PickupSize=3"}, {}, {}}).status);
+        EXPECT_EQ(WriteStatus::BadInput, WriteSettings(path, {}, {{{"PickupSize", "3"}}, {}, {}}).status);
     }
     EXPECT_EQ(std::string("\xFF\xFEP\0=\0\x31\0", 8), Bytes(utf16));
 }
@@ -106,20 +106,65 @@ TEST(WriteSettings, MakesAMissingFileFromTheDefaultsOrRefuses) {
     TempFolder folder;
     const std::string defaults = folder.write("Glimmerward-defaults.ini", "; defaults\nPickupSize = 1.2\n").string();
     const std::string path = (folder.path() / "Glimmerward.ini").string();
-    EXPECT_EQ(WriteStatus::NoFile, WriteSettings(path, {}, {{"PickupSize=3"}, {}, {}}).status);
+    EXPECT_EQ(WriteStatus::NoFile, WriteSettings(path, {}, {{{"PickupSize", "3"}}, {}, {}}).status);
     EXPECT_FALSE(fs::exists(path));
     // A refused change makes no file, and says it made none.
-    const WriteOutcome refused = WriteSettings(path, defaults, {{"Volume=3"}, {}, {}});
+    const WriteOutcome refused = WriteSettings(path, defaults, {{{"Volume", "3"}}, {}, {}});
     EXPECT_EQ(WriteStatus::BadInput, refused.status);
     EXPECT_EQ(std::vector<std::string>{}, refused.done);
     EXPECT_FALSE(fs::exists(path));
 
-    const WriteOutcome made = WriteSettings(path, defaults, {{"PickupSize=3"}, {}, {}});
+    const WriteOutcome made = WriteSettings(path, defaults, {{{"PickupSize", "3"}}, {}, {}});
     ASSERT_EQ(WriteStatus::Written, made.status);
     EXPECT_EQ((std::vector<std::string>{"made " + path + " from " + defaults, "set PickupSize = 3"}), made.done);
     EXPECT_EQ("; defaults\nPickupSize = 3\n", Bytes(path));
     EXPECT_FALSE(fs::exists(path + ".bak"));  // there was nothing before
     EXPECT_EQ("; defaults\nPickupSize = 1.2\n", Bytes(defaults));
+}
+
+// The caller is handed the file as the call left it, the same bytes as on disk, so that it
+// need not read the file again; and a caller that saw no file has none made over one that is
+// there now.
+TEST(WriteSettings, HandsOnTheFileAsItLeftItAndMakesNoneOverOneMadeMeanwhile) {
+    TempFolder folder;
+    const std::string defaults = folder.write("Glimmerward-defaults.ini", "; defaults\nPickupSize = 1.2\n").string();
+    const std::string path = (folder.path() / "Glimmerward.ini").string();
+    SettingsWrite noFile{{{"PickupSize", "3"}}, {}, {}};
+    noFile.expectNoFile = true;
+    struct Case {
+        const char* name;
+        std::string defaults;
+        SettingsWrite write;
+        WriteStatus status;
+        FileSeen seen;
+    };
+    const Case cases[] = {
+        {"no file, none can be made", {}, noFile, WriteStatus::NoFile, FileSeen::Missing},
+        {"no file, a bad value", defaults, {{{"PickupSize", "x"}}, {}, {}}, WriteStatus::BadInput, FileSeen::Missing},
+        {"made from the defaults where none was seen", defaults, noFile, WriteStatus::Written, FileSeen::Read},
+        {"none seen, but made meanwhile", defaults, noFile, WriteStatus::NotExpectedVersion, FileSeen::Read},
+        {"a bad value", defaults, {{{"PickupSize", "x"}}, {}, {}}, WriteStatus::BadInput, FileSeen::Read},
+        {"another version", defaults, {{{"PickupSize", "4"}}, {}, "0000000000000000"}, WriteStatus::NotExpectedVersion,
+         FileSeen::Read},
+        {"nothing to change", defaults, {{{"PickupSize", "3"}}, {}, {}}, WriteStatus::Written, FileSeen::Read},
+        {"a change", defaults, {{{"PickupSize", "4"}}, {}, {}}, WriteStatus::Written, FileSeen::Read},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string before = fs::exists(path) ? Bytes(path) : "";
+        const WriteOutcome outcome = WriteSettings(path, c.defaults, c.write);
+        EXPECT_EQ(c.status, outcome.status);
+        EXPECT_EQ(c.seen, outcome.seen);
+        EXPECT_EQ(c.seen == FileSeen::Read, fs::exists(path));
+        if (c.seen != FileSeen::Read) continue;
+        EXPECT_EQ(Bytes(path), outcome.bytes);
+        EXPECT_EQ(SettingsVersion(outcome.bytes), outcome.version);
+        if (c.status == WriteStatus::Written) {
+            EXPECT_EQ(outcome.changed.empty(), before == outcome.bytes);
+        } else {
+            EXPECT_EQ(before, outcome.bytes);
+        }
+    }
 }
 
 TEST(WriteSettings, RemovesOnlyTheTemporaryFilesOfRunsThatAreGone) {
@@ -143,7 +188,7 @@ TEST(WriteSettings, RemovesOnlyTheTemporaryFilesOfRunsThatAreGone) {
     if (::chown(others.c_str(), 65534, 65534) == 0) kept.insert(kept.begin(), "Glimmerward.ini.~999999997.cd.tmp");
 #endif
     std::sort(kept.begin(), kept.end());
-    ASSERT_EQ(WriteStatus::Written, WriteSettings(path, {}, {{"PickupSize=3"}, {}, {}}).status);
+    ASSERT_EQ(WriteStatus::Written, WriteSettings(path, {}, {{{"PickupSize", "3"}}, {}, {}}).status);
     EXPECT_EQ(kept,
               [&] {
                   auto names = Others(folder.path());
@@ -191,7 +236,7 @@ TEST(WriteSettings, WaitsForAReaderToLetGoAndRefusesAReadOnlyFile) {
     ASSERT_NE(INVALID_HANDLE_VALUE, reader);
     HeldFile held{reader, path + ".~*.tmp"};
     const HANDLE thread = CreateThread(nullptr, 0, &LetGoLater, &held, 0, nullptr);
-    const WriteOutcome waited = WriteSettings(path, {}, {{"PickupSize=3"}, {}, {}});
+    const WriteOutcome waited = WriteSettings(path, {}, {{{"PickupSize", "3"}}, {}, {}});
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
     EXPECT_EQ(WriteStatus::Written, waited.status);
@@ -200,7 +245,7 @@ TEST(WriteSettings, WaitsForAReaderToLetGoAndRefusesAReadOnlyFile) {
 
     ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
     const std::string before = Bytes(path);
-    const WriteOutcome refused = WriteSettings(path, {}, {{"PickupSize=4"}, {}, {}});
+    const WriteOutcome refused = WriteSettings(path, {}, {{{"PickupSize", "4"}}, {}, {}});
     EXPECT_EQ(WriteStatus::NotWritten, refused.status);
     EXPECT_EQ(0, refused.retries);
     ASSERT_FALSE(refused.problems.empty());

@@ -441,6 +441,51 @@ TEST_F(PageServerTest, RefusesEveryRequestThatBreaksTheRulesAndChangesNothing) {
     EXPECT_EQ(0u, writtenLines()) << checker->output();
 }
 
+// A change's type is JSON's, in any case, with parameters or without; the query is
+// read as a query, whatever else it holds. Every change here is against an older version, so
+// one that is taken is answered as stale and nothing is written.
+TEST_F(PageServerTest, TakesJsonInAnyCaseAndFindsAQueryValueAmongOthers) {
+    const std::string stale = setBody(SettingsVersion("PickupSize = 9\r\n"), "PickupSize", "2.5");
+    const auto typed = [this](const std::string& type) {
+        Fields fields = change();
+        std::erase_if(fields, [](const auto& field) { return field.first == "Content-Type"; });
+        if (!type.empty()) fields.emplace_back("Content-Type", type);
+        return fields;
+    };
+    const std::string version = SettingsVersion(original);
+    struct Case {
+        const char* what;
+        http::verb method;
+        std::string target;
+        Fields fields;
+        int status;
+        bool unchanged;  // whether the state came as unchanged
+    };
+    const Case cases[] = {
+        {"JSON", http::verb::post, "/api/change", typed("application/json"), 409, false},
+        {"JSON in other case, with a charset", http::verb::post, "/api/change", typed("Application/JSON; charset=UTF-8"), 409, false},
+        {"JSON with a quoted parameter", http::verb::post, "/api/change", typed("application/json ; charset=\"utf-8\""), 409, false},
+        {"no type", http::verb::post, "/api/change", typed(""), 415, false},
+        {"another type", http::verb::post, "/api/change", typed("application/jsonx"), 415, false},
+        {"JSON in another charset", http::verb::post, "/api/change", typed("application/json; charset=iso-8859-1"), 415, false},
+        {"the version asked for", http::verb::get, "/api/state?since=" + version, api(), 200, true},
+        {"the version among other things", http::verb::get, "/api/state?x=1&since=" + version + "&since=0", api(), 200, true},
+        {"another version", http::verb::get, "/api/state?since=0123456789abcdef", api(), 200, false},
+        {"the state with an empty query", http::verb::get, "/api/state?", api(), 200, false},
+        {"the state spelt otherwise", http::verb::get, "/api/%73tate", api(), 404, false},
+        {"no path", http::verb::get, "http://127.0.0.1:" + port + "/api/state", api(), 404, false},
+    };
+    for (const Case& c : cases) {
+        const Answer answer = send(c.method, c.target, c.fields, c.method == http::verb::post ? stale : "");
+        EXPECT_EQ(c.status, answer.status) << c.what << ": " << answer.response.body();
+        if (c.status == 200) {
+            EXPECT_EQ(c.unchanged, answer.body().contains("unchanged")) << c.what;
+        }
+    }
+    EXPECT_EQ(original, ReadFile(settings));
+    EXPECT_EQ(0u, writtenLines()) << checker->output();
+}
+
 TEST_F(PageServerTest, RefusesAHeaderGivenTwiceThatDecidesHowTheRequestIsTaken) {
     const std::string good = setBody(SettingsVersion(original), "PickupSize", "2.5");
     const std::string length = std::to_string(good.size());

@@ -110,14 +110,10 @@ TEST(PageState, HoldsTheSummaryTheProblemsWithTheirSettingAndEveryValueAsText) {
     EXPECT_EQ((json{{"key", "TurnSpeed"}, {"group", "Pickups"}, {"description", "Turning speed of the pickups."},
                     {"kind", "float"}, {"value", "0"}, {"default", "0.0030566407"}, {"line", 2}, {"piece", 1}}),
               turn);
-    const json& colour = Setting(state, "PickupColor_5");
-    EXPECT_EQ("255 0 0 7 2.5", colour["value"]);
-    EXPECT_EQ((json{255, 0, 0, 7}), colour["channels"]);
-    EXPECT_EQ("2.5", colour["number"]);
-    EXPECT_EQ("97 194 247 0 1", colour["default"]);
-    EXPECT_EQ((json{97, 194, 247, 0}), colour["defaultChannels"]);
-    EXPECT_EQ("1", colour["defaultNumber"]);
-    EXPECT_EQ(4, colour["line"]);
+    // A colour entry in one shape: its five fields as one text, as the file has them.
+    EXPECT_EQ((json{{"key", "PickupColor_5"}, {"group", "Colour entries"}, {"description", "Colour entry 5 of the table."},
+                    {"kind", "color"}, {"value", "255 0 0 7 2.5"}, {"default", "97 194 247 0 1"}, {"line", 4}, {"piece", 1}}),
+              Setting(state, "PickupColor_5"));
     EXPECT_EQ(0, Setting(state, "PickupSize")["line"]);  // only a key in other case sets it
 }
 
@@ -180,7 +176,7 @@ TEST(ParseChange, TakesTheBodyThePageSendsAndRefusesAnyOther) {
             {"key": "PickupColor_5", "value": "255 0 0 0 1"}], "reset": ["TurnSpeed"]})");
     EXPECT_EQ("", request.problem);
     EXPECT_EQ("0123456789abcdef", request.write.expect);
-    EXPECT_EQ((std::vector<std::string>{"PickupSize=2.5", "PickupColor_5=255 0 0 0 1"}), request.write.sets);
+    EXPECT_EQ((std::vector<SettingSet>{{"PickupSize", "2.5"}, {"PickupColor_5", "255 0 0 0 1"}}), request.write.sets);
     EXPECT_EQ((std::vector<std::string>{"TurnSpeed"}), request.write.resets);
     EXPECT_EQ("", ParseChange(R"({"expect": "", "reset": ["TurnSpeed"]})").problem);
 
@@ -215,6 +211,8 @@ TEST(MakeChange, WritesTheFileAndAnswersEachOutcome) {
     EXPECT_EQ(expected, page.bytes());
     const std::string now = SettingsVersion(expected);
     EXPECT_EQ(now, written.body["state"]["version"]);
+    // Built from the bytes the writer wrote, it is the state that the file on disk gives.
+    EXPECT_EQ(PageState(page.file), written.body["state"]);
     EXPECT_EQ((std::vector<std::string>{"changed: set TextAlpha = 200", "written: " + now}), written.printed);
 
     struct Case {
@@ -235,6 +233,7 @@ TEST(MakeChange, WritesTheFileAndAnswersEachOutcome) {
         EXPECT_EQ(c.outcome, answer.body["outcome"]) << c.body;
         EXPECT_EQ(c.status == 200, answer.body["problems"].empty()) << c.body;
         EXPECT_EQ(now, answer.body["state"]["version"]) << c.body;
+        EXPECT_EQ(PageState(page.file), answer.body["state"]) << c.body;
         EXPECT_TRUE(answer.printed.empty()) << c.body;
     }
     EXPECT_EQ(expected, page.bytes());
@@ -247,6 +246,7 @@ TEST(MakeChange, WritesTheFileAndAnswersEachOutcome) {
     EXPECT_EQ("not-written", blocked.body["outcome"]);
     EXPECT_FALSE(blocked.body["problems"].empty());
     EXPECT_NE("", blocked.body["advice"]);
+    EXPECT_EQ(PageState(page.file), blocked.body["state"]);
     EXPECT_EQ(expected, page.bytes());
 }
 
@@ -280,6 +280,7 @@ TEST(MakeChange, MakesAMissingFileFromTheDefaultsOrSaysThatNoneCanBeMade) {
     EXPECT_EQ(500, none.status);
     EXPECT_EQ("no-file", none.body["outcome"]);
     EXPECT_NE("", none.body["advice"]);
+    EXPECT_EQ(PageState(file), none.body["state"]);
 
     file.defaults = folder.write("Glimmerward-defaults.ini", ReleaseFile()).string();
     const ChangeAnswer made = MakeChange(file, ParseChange(body).write);
@@ -287,6 +288,19 @@ TEST(MakeChange, MakesAMissingFileFromTheDefaultsOrSaysThatNoneCanBeMade) {
     EXPECT_EQ("written", made.body["outcome"]);
     EXPECT_EQ((json{"made " + file.path + " from " + file.defaults, "set PickupSize = 3"}), made.body["done"]);
     EXPECT_EQ("3", Setting(made.body["state"], "PickupSize")["value"]);
+    EXPECT_EQ(PageState(file), made.body["state"]);
+    // Shown a file, the page asks against its version; against none, it meets the file made meanwhile.
+    const ChangeAnswer meanwhile = MakeChange(file, ParseChange(body).write);
+    EXPECT_EQ(409, meanwhile.status);
+    EXPECT_EQ("stale", meanwhile.body["outcome"]);
+    EXPECT_EQ(PageState(file), meanwhile.body["state"]);
+    // The file gone since the page showed it: no version to change, and the page shows it gone.
+    const std::string version = made.body["state"]["version"];
+    std::filesystem::remove(file.path);
+    const ChangeAnswer gone = MakeChange(file, ParseChange(R"({"expect": ")" + version + R"(", "reset": ["TurnSpeed"]})").write);
+    EXPECT_EQ(409, gone.status);
+    EXPECT_EQ("", gone.body["state"]["version"]);
+    EXPECT_EQ(PageState(file), gone.body["state"]);
 }
 
 }  // namespace

@@ -227,6 +227,8 @@ TEST(CheckerProgram, AnswersEveryCommandLineWithItsOwnStatus) {
                            "path of the settings file itself"},
         {{pipe}, 2, pipe + " is no file but a device or a pipe, which the checker does not read"},
         {{"--set", "PickupSize=2", pipe}, 3, pipe + " is no file but a device or a pipe, from which no settings are read"},
+        {{"--set", "PickupSize", settings}, 3,
+         "glimmerward-check: \"PickupSize\" is no KEY=VALUE\nglimmerward-check: nothing was changed\n"},
     };
     for (const Case& c : cases) {
         const CheckerRun run = RunChecker(c.arguments);
