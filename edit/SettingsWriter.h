@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "basis/ExitStatus.h"
 #include "edit/FileReplace.h"
 
 // One setting's new value as the player gave it: a float as a decimal number, a colour entry
@@ -24,13 +25,16 @@ struct SettingsWrite {
     bool expectNoFile = false;        // the file must not exist: the caller saw none
 };
 
+// Each outcome is the exit status the command line ends with for it.
 enum class WriteStatus {
-    Written = 0,
-    NoFile = 2,              // no settings file, and none can be made
-    BadInput = 3,            // an unknown key, a bad value, a file that is no text
-    NotWritten = 4,          // read-only, another change being written, a protected folder
-    NotExpectedVersion = 5,  // the file changed since the version given
+    Written = StatusCode(ExitStatus::NothingWrong),
+    NoFile = StatusCode(ExitStatus::NoSettingsFile),                  // no settings file, and none can be made
+    BadInput = StatusCode(ExitStatus::UsageError),                    // an unknown key, a bad value, a file that is no text
+    NotWritten = StatusCode(ExitStatus::OutputNotWritten),            // read-only, another change being written, a protected folder
+    NotExpectedVersion = StatusCode(ExitStatus::NotExpectedVersion),  // the file changed since the version given
 };
+
+constexpr ExitStatus ExitStatusOf(WriteStatus status) { return static_cast<ExitStatus>(status); }
 
 // How far the writer saw the settings file.
 enum class FileSeen {

@@ -164,7 +164,7 @@ ExitStatus Change(const std::string& path, const std::string& defaults, const Se
     for (const std::string& problem : outcome.problems) std::fprintf(stderr, "glimmerward-check: %s\n", problem.c_str());
     if (outcome.status != WriteStatus::Written) {
         std::fprintf(stderr, "glimmerward-check: nothing was changed\n");
-        return static_cast<ExitStatus>(outcome.status);
+        return ExitStatusOf(outcome.status);
     }
     std::printf("\n");
     return ExitStatus::NothingWrong;
