@@ -25,7 +25,7 @@ std::string ColorText(const std::array<std::uint8_t, 4>& channels, float number)
 json SettingJson(std::size_t index, const FinalSetting& final) {
     const PickupSetting& setting = PickupSettings[index];
     json entry = {{"key", final.key},
-                  {"group", SettingGroup(index)},
+                  {"group", GroupName(setting.group)},
                   {"description", SettingDescription(index)},
                   {"kind", final.color ? "color" : "float"}};
     if (final.color) {
@@ -89,6 +89,7 @@ json StateJson(const PageFile& file, const Report& report, const std::string& ve
             {"fileProblems", std::move(fileProblems)},
             {"fromFile", FromFileText(report)},
             {"closing", ClosingText(report)},
+            {"groups", SettingGroupNames},
             {"settings", std::move(settings)}};
 }
 

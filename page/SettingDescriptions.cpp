@@ -44,12 +44,3 @@ std::string_view SettingDescription(std::size_t setting) {
     static const Descriptions descriptions = Parse(ReleaseSettingsText());
     return descriptions.at(setting);
 }
-
-std::string_view SettingGroup(std::size_t setting) {
-    const std::string_view key = PickupSettings.at(setting).key;
-    if (key.starts_with(ColorKeyPrefix)) return SettingGroups[4];
-    if (key.starts_with("WeaponCircles_")) return SettingGroups[1];
-    if (key.starts_with("Text")) return SettingGroups[2];
-    if (key == "PickupSize" || key == "TurnSpeed") return SettingGroups[0];
-    return SettingGroups[3];
-}

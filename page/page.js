@@ -20,7 +20,6 @@
   })();
   const POLL_MS = 400;      // an edit made outside shows within a second
   const BURST_GAP_MS = 100; // a drag writes at most this often
-  const GROUPS = ['Pickups', 'Weapon circles', 'Text', 'Effects', 'Colour entries'];
 
   const $ = (id) => document.getElementById(id);
   const el = (tag, props, children) => {
@@ -392,7 +391,8 @@
   // The rows, once: the settings and their order never change while the page is open.
   function build(first) {
     const groups = $('groups');
-    const byGroup = new Map(GROUPS.map((name) => [name, []]));
+    // The groups in the server's order; a setting in none of them still gets one of its own.
+    const byGroup = new Map((first.groups || []).map((name) => [name, []]));
     for (const setting of first.settings) {
       if (!byGroup.has(setting.group)) byGroup.set(setting.group, []);
       byGroup.get(setting.group).push(setting);

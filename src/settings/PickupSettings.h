@@ -23,9 +23,16 @@ static_assert(offsetof(PickupColorEntry, value) == 4);
 
 enum class SettingKind : std::uint8_t { Float, Color };
 
+// The groups in which the settings are shown to players, in the order they are shown.
+enum class SettingGroup : std::uint8_t { Pickups, WeaponCircles, Text, Effects, ColorEntries };
+inline constexpr std::array<std::string_view, 5> SettingGroupNames{"Pickups", "Weapon circles", "Text", "Effects",
+                                                                   "Colour entries"};
+constexpr std::string_view GroupName(SettingGroup group) { return SettingGroupNames[static_cast<std::size_t>(group)]; }
+
 struct PickupSetting {
     std::string_view key;  // followed by a NUL, so key.data() serves as a C string too
     SettingKind kind;
+    SettingGroup group;
     HostAddress address;                          // a float's 4 bytes or a colour entry's 8
     float defaultValue;                           // a float's default, or a colour entry's float
     std::array<std::uint8_t, 4> defaultChannels;  // a colour entry's; zero for a float
@@ -41,24 +48,27 @@ struct FloatRow {
     std::string_view key;
     float defaultValue;
     HostAddress address;
+    SettingGroup group;
 };
 
+using enum SettingGroup;
+
 inline constexpr std::array<FloatRow, FloatSettingCount> Floats{{
-    {"WeaponCircles_ScaleX", 2.0f, Host::Pickup::WeaponCirclesScaleX},
-    {"WeaponCircles_ScaleY", -2.0f, Host::Pickup::WeaponCirclesScaleY},
-    {"WeaponCircles_Distance", 40.0f, Host::Pickup::WeaponCirclesDistance},
-    {"WeaponCircles_OuterSize", 0.76f, Host::Pickup::WeaponCirclesOuterSize},
-    {"WeaponCircles_AlphaPlus", 22.0f, Host::Pickup::WeaponCirclesAlphaPlus},
-    {"WeaponCircles_AlphaMinus", -22.0f, Host::Pickup::WeaponCirclesAlphaMinus},
-    {"PickupSize", 1.2f, Host::Pickup::Size},
-    {"TurnSpeed", 0.0030566407f, Host::Pickup::TurnSpeed},
-    {"TextDistance", 14.0f, Host::Pickup::TextDistance},
-    {"TextMoveY", 0.7f, Host::Pickup::TextMoveY},
-    {"TextAlpha", 255.0f, Host::Pickup::TextAlpha},
-    {"EffectStrength", 1.5f, Host::Pickup::EffectStrength},
-    {"EffectDistance", 65.0f, Host::Pickup::EffectDistance},
-    {"Size2DFX", -0.5f, Host::Pickup::Size2DFX},
-    {"Distance2DFX", 50.0f, Host::Pickup::Distance2DFX},
+    {"WeaponCircles_ScaleX", 2.0f, Host::Pickup::WeaponCirclesScaleX, WeaponCircles},
+    {"WeaponCircles_ScaleY", -2.0f, Host::Pickup::WeaponCirclesScaleY, WeaponCircles},
+    {"WeaponCircles_Distance", 40.0f, Host::Pickup::WeaponCirclesDistance, WeaponCircles},
+    {"WeaponCircles_OuterSize", 0.76f, Host::Pickup::WeaponCirclesOuterSize, WeaponCircles},
+    {"WeaponCircles_AlphaPlus", 22.0f, Host::Pickup::WeaponCirclesAlphaPlus, WeaponCircles},
+    {"WeaponCircles_AlphaMinus", -22.0f, Host::Pickup::WeaponCirclesAlphaMinus, WeaponCircles},
+    {"PickupSize", 1.2f, Host::Pickup::Size, Pickups},
+    {"TurnSpeed", 0.0030566407f, Host::Pickup::TurnSpeed, Pickups},
+    {"TextDistance", 14.0f, Host::Pickup::TextDistance, Text},
+    {"TextMoveY", 0.7f, Host::Pickup::TextMoveY, Text},
+    {"TextAlpha", 255.0f, Host::Pickup::TextAlpha, Text},
+    {"EffectStrength", 1.5f, Host::Pickup::EffectStrength, Effects},
+    {"EffectDistance", 65.0f, Host::Pickup::EffectDistance, Effects},
+    {"Size2DFX", -0.5f, Host::Pickup::Size2DFX, Effects},
+    {"Distance2DFX", 50.0f, Host::Pickup::Distance2DFX, Effects},
 }};
 
 // The colour entries' default channels 0 to 2, by runs of entries; channel 3 is 0 and the
@@ -112,13 +122,15 @@ inline constexpr ColorKeyText ColorKeys;
 constexpr std::array<PickupSetting, PickupSettingCount> All() {
     std::array<PickupSetting, PickupSettingCount> all{};
     std::size_t i = 0;
-    for (const FloatRow& row : Floats) all[i++] = {row.key, SettingKind::Float, row.address, row.defaultValue, {}};
+    for (const FloatRow& row : Floats) {
+        all[i++] = {row.key, SettingKind::Float, row.group, row.address, row.defaultValue, {}};
+    }
     int n = 0;
     for (const ColorRun& run : DefaultColors) {
         for (; n <= run.last; ++n) {
             const HostAddress address =
                 Host::Pickup::ColorTable + static_cast<HostAddress>(n) * Host::Pickup::ColorEntrySize;
-            all[i++] = {ColorKeys[n], SettingKind::Color, address, 1.0f,
+            all[i++] = {ColorKeys[n], SettingKind::Color, SettingGroup::ColorEntries, address, 1.0f,
                         {run.channels[0], run.channels[1], run.channels[2], 0}};
         }
     }

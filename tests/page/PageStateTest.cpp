@@ -55,8 +55,7 @@ TEST(SettingGroups, EachSettingIsInItsGroup) {
     };
     std::map<std::string_view, std::vector<std::string_view>> found;
     for (std::size_t i = 0; i < PickupSettingCount; ++i) {
-        const std::string_view group = SettingGroup(i);
-        EXPECT_NE(SettingGroups.end(), std::find(SettingGroups.begin(), SettingGroups.end(), group));
+        const std::string_view group = GroupName(PickupSettings[i].group);
         if (group != "Colour entries") found[group].push_back(PickupSettings[i].key);
         EXPECT_EQ(PickupSettings[i].kind == SettingKind::Color, group == "Colour entries") << PickupSettings[i].key;
     }
@@ -105,6 +104,8 @@ TEST(PageState, HoldsTheSummaryTheProblemsWithTheirSettingAndEveryValueAsText) {
     }
     EXPECT_NE(std::string::npos, state["problems"][1]["warnings"][0].get<std::string>().find("decimal comma"));
 
+    // The page shows the groups in the table's order, with the names the table gives them.
+    EXPECT_EQ((json{"Pickups", "Weapon circles", "Text", "Effects", "Colour entries"}), state["groups"]);
     ASSERT_EQ(59u, state["settings"].size());
     const json& turn = Setting(state, "TurnSpeed");
     EXPECT_EQ((json{{"key", "TurnSpeed"}, {"group", "Pickups"}, {"description", "Turning speed of the pickups."},
