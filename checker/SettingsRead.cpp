@@ -5,9 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "edit/FileReplace.h"
-#include "edit/SettingsEdit.h"
-#include "edit/SettingsWriter.h"
+#include "basis/FileRead.h"
 
 namespace {
 

@@ -109,15 +109,3 @@ EditResult EditSettingsText(std::string_view text, const PickupReading& before, 
     }
     return {std::move(edited), {}};
 }
-
-std::string SettingsVersion(std::string_view bytes) {
-    // FNV-1a: small, and any change of the bytes shows; no one attacks this hash.
-    std::uint64_t hash = 0xCBF29CE484222325u;
-    for (const char c : bytes) {
-        hash ^= static_cast<unsigned char>(c);
-        hash *= 0x100000001B3u;
-    }
-    char text[17];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
-    return text;
-}

@@ -35,6 +35,3 @@ EditResult EditSettingsText(std::string_view text, const std::vector<SettingChan
 // The same for a caller that has read the text already: `before` is what ReadPickupSettings
 // gives for it.
 EditResult EditSettingsText(std::string_view text, const PickupReading& before, const std::vector<SettingChange>& changes);
-
-// A file's version: a hash of its bytes, as 16 hex digits.
-std::string SettingsVersion(std::string_view bytes);

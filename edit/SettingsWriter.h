@@ -59,9 +59,6 @@ struct WriteOutcome {
     std::string bytes;
 };
 
-// The largest settings file the writer takes on.
-inline constexpr std::size_t LargestSettingsFile = 16u << 20;
-
 // Makes the changes in the file at `path`. When it does not exist yet it is made from
 // `defaults` (the release's file with every default); an empty `defaults` refuses instead.
 // A settings file that is a link is changed where the link leads, with its backup and the

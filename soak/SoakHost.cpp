@@ -27,6 +27,7 @@
 #include <memory>
 #include <vector>
 
+#include "basis/FileRead.h"
 #include "injector/memory.h"
 #include "soak/SettingsVersions.h"
 #include "src/settings/PickupSettings.h"

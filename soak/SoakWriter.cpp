@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "basis/FileRead.h"
 #include "soak/SettingsVersions.h"
 
 namespace {

@@ -76,11 +76,4 @@ TEST(EditSettingsText, AnEditThatWouldChangeMoreThanAskedLeavesTheTextAsItIs) {
     EXPECT_EQ("PickupSize = 1\n", result.text);
 }
 
-TEST(SettingsVersion, ChangesWithEveryByte) {
-    EXPECT_EQ(16u, SettingsVersion("").size());
-    EXPECT_EQ(SettingsVersion("PickupSize = 1\n"), SettingsVersion("PickupSize = 1\n"));
-    EXPECT_NE(SettingsVersion("PickupSize = 1\n"), SettingsVersion("PickupSize = 1\r\n"));
-    EXPECT_NE(SettingsVersion("a"), SettingsVersion("b"));
-}
-
 }  // namespace

@@ -38,6 +38,7 @@
 #include <unistd.h>
 #endif
 
+#include "basis/FileRead.h"
 #include "edit/SettingsEdit.h"
 #include "tests/support/CheckerProgram.h"
 #include "tests/support/ChildProcess.h"
