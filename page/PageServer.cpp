@@ -123,12 +123,11 @@ std::optional<std::string_view> QueryValue(std::string_view query, std::string_v
     return std::nullopt;
 }
 
-constexpr bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
+// Without HTTP's optional whitespace, spaces and tabs, around it.
 std::string_view WithoutBlanks(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-    return text;
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 // "application/json", with parameters ("; charset=utf-8") or without; the body is read as
