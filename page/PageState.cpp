@@ -31,6 +31,8 @@ json SettingJson(std::size_t index, const FinalSetting& final) {
         entry["value"] = NumberText(final.value, SettingKind::Float);
         entry["default"] = NumberText(setting.defaultValue, SettingKind::Float);
     }
+    // What an arrow key adds in the setting's number field: a colour entry's number's step.
+    entry["step"] = NumberText(setting.step, SettingKind::Float);
     entry["line"] = final.line;
     entry["piece"] = final.piece;
     return entry;
