@@ -73,12 +73,6 @@ std::string FolderOf(const std::string& path) {
     return (error ? fs::path(path) : absolute).parent_path().string();
 }
 
-std::string FolderNotWritableText(const std::string& path) {
-    return "the folder " + FolderOf(path) + " may not be written to, so " + path +
-           " cannot be written. Check that you may write to that folder; a game in Program Files needs the checker "
-           "started as administrator";
-}
-
 ReplaceResult NotReplaced(std::string problem, WriteObstacle obstacle, int retries = 0) {
     ReplaceResult result;
     result.retries = retries;
@@ -175,6 +169,12 @@ int WriteNewFile(const std::string& path, const std::string& bytes, const FileTr
 #endif
 
 }  // namespace
+
+std::string FolderNotWritableText(const std::string& path) {
+    return "the folder " + FolderOf(path) + " may not be written to, so " + path +
+           " cannot be written. Check that you may write to that folder; a game in Program Files needs the checker "
+           "started as administrator";
+}
 
 std::string LinkTarget(const std::string& path, std::string& problem) {
     fs::path at(path);

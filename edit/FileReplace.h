@@ -30,6 +30,10 @@ enum class WriteObstacle {
     Other,
 };
 
+// The advice for `path` when its folder may not be written to (a protected folder, a
+// read-only medium), in the words every failed write of the tools gives.
+std::string FolderNotWritableText(const std::string& path);
+
 struct ReplaceResult {
     bool replaced = false;
     int retries = 0;      // how often the replacement step was tried again
