@@ -1,0 +1,224 @@
+#include "presets/Presets.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+#include <system_error>
+#include <utility>
+
+#include "basis/FileRead.h"
+#include "basis/Text.h"
+#include "basis/ValueText.h"
+#include "checker/Report.h"
+#include "checker/SettingsCheck.h"
+#include "edit/FileReplace.h"
+#include "presets/PresetName.h"
+#include "src/settings/SettingsFile.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+PresetOutcome Refused(WriteStatus status, std::string problem) {
+    PresetOutcome outcome;
+    outcome.status = status;
+    outcome.problems.push_back(std::move(problem));
+    return outcome;
+}
+
+PresetValues RefusedValues(WriteStatus status, std::string problem) {
+    PresetValues read;
+    read.status = status;
+    read.problems.push_back(std::move(problem));
+    return read;
+}
+
+std::string PathIn(const std::string& folder, std::string_view name) {
+    return (fs::path(folder) / (std::string(name) + std::string(PresetExtension))).string();
+}
+
+// The file of the preset named `name` in any case, as the folder spells it; empty when none.
+std::string ExistingPreset(const std::string& folder, std::string_view name) {
+    for (const std::string& listed : ListPresets(folder)) {
+        if (EqualsIgnoringCase(listed, name)) return listed;
+    }
+    return {};
+}
+
+// The entries whose value stands in exactly the text a preset writes for it: infinities, NaNs
+// and denormals there are meant, and read back to every bit of the value that was saved.
+std::set<std::pair<std::uint64_t, std::uint32_t>> ExactEntries(std::string_view text) {
+    std::set<std::pair<std::uint64_t, std::uint32_t>> exact;
+    ReadSettingsPieces(TextSource(text), [&exact](const SettingsPiece& piece) {
+        if (piece.kind != PieceKind::Entry) return;
+        const auto index = FindPickupSetting(piece.key);
+        if (!index) return;
+        PickupValues values = DefaultPickupReading().values;
+        TakePickupValue(values, *index, piece.value);
+        if (piece.value == SettingValueText(*index, values)) exact.insert({piece.line, piece.piece});
+    });
+    return exact;
+}
+
+bool ExcusedWhenExact(Finding kind) { return kind == Finding::NotFinite || kind == Finding::TooSmall; }
+
+// The checker's warnings on a text, each with its line, in the order its report lists them.
+std::vector<std::string> Warnings(std::string_view text) {
+    Report report;
+    report.read = true;
+    report.check = CheckSettingsText(text);
+    const ReportProblems listed = Problems(report);
+    const auto exact = ExactEntries(text);
+    std::vector<std::string> warnings;
+    for (const Note* note : listed.leading) warnings.push_back(NoteText(*note));
+    for (const PieceVerdict* piece : listed.pieces) {
+        const bool isExact = exact.contains({piece->line, piece->piece});
+        for (const Note& note : piece->notes) {
+            if (!IsWarning(note.kind) || (isExact && ExcusedWhenExact(note.kind))) continue;
+            warnings.push_back(LineAndPiece(piece->line, piece->piece) + ": " + piece->shown + ": " + NoteText(note));
+        }
+        if (piece->summarisedMore > 0) warnings.push_back(SummaryText(*piece));
+    }
+    for (const Note* note : listed.trailing) warnings.push_back(NoteText(*note));
+    return warnings;
+}
+
+// The settings whose values differ from their defaults, by their index in PickupSettings.
+std::vector<std::size_t> Differing(const PickupValues& values) {
+    const PickupValues defaults = DefaultPickupReading().values;
+    std::vector<std::size_t> differing;
+    for (std::size_t i = 0; i < PickupSettings.size(); ++i) {
+        if (!SameSettingValue(i, values, defaults)) differing.push_back(i);
+    }
+    return differing;
+}
+
+}  // namespace
+
+std::string PresetFolder(const std::string& settingsPath) {
+    return (fs::path(settingsPath).parent_path() / std::string(PresetFolderName)).string();
+}
+
+std::string PresetText(const PickupValues& values, std::string_view name) {
+    std::string text = name.empty() ? "# Glimmerward settings\n" : "# Glimmerward preset: " + std::string(name) + "\n";
+    text += "# made by glimmerward-check " GLIMMERWARD_VERSION "; every setting not listed has its default\n";
+    for (const std::size_t i : Differing(values)) {
+        text += std::string(PickupSettings[i].key) + " = " + SettingValueText(i, values) + "\n";
+    }
+    return text;
+}
+
+std::vector<std::string> ListPresets(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        // A link or a folder under a preset's name is no preset of this folder.
+        if (it->symlink_status(error).type() != fs::file_type::regular) continue;
+        const std::string file = it->path().filename().string();
+        if (file.size() <= PresetExtension.size()) continue;
+        const std::string_view extension = std::string_view(file).substr(file.size() - PresetExtension.size());
+        const std::string_view name = std::string_view(file).substr(0, file.size() - PresetExtension.size());
+        if (EqualsIgnoringCase(extension, PresetExtension) && PresetNameProblem(name).empty()) names.emplace_back(name);
+    }
+    std::sort(names.begin(), names.end(),
+              [](const std::string& a, const std::string& b) { return AsciiLowered(a) < AsciiLowered(b); });
+    return names;
+}
+
+PresetValues ReadPresetText(std::string_view text) {
+    if (text.size() > LargestShareText) {
+        return RefusedValues(WriteStatus::BadInput,
+                             "the text is " + std::to_string(text.size()) + " bytes long, more than the " +
+                                 std::to_string(LargestShareText >> 10) +
+                                 " KiB a preset may have: a preset is a few lines of settings");
+    }
+    if (text.find_first_not_of(" \t\r\n") == std::string_view::npos) {
+        return RefusedValues(WriteStatus::BadInput,
+                             "there is no text: copy the whole preset, from its first comment line to its last setting");
+    }
+    PresetValues read;
+    read.problems = Warnings(text);
+    if (!read.problems.empty()) return read;
+    read.values = ReadPickupSettings(TextSource(text)).values;
+    read.status = WriteStatus::Written;
+    return read;
+}
+
+PresetValues ReadPreset(const std::string& settingsPath, std::string_view name) {
+    if (const std::string problem = PresetNameProblem(name); !problem.empty()) {
+        return RefusedValues(WriteStatus::BadInput, problem);
+    }
+    const std::string folder = PresetFolder(settingsPath);
+    const std::string existing = ExistingPreset(folder, name);
+    if (existing.empty()) {
+        return RefusedValues(WriteStatus::BadInput, "there is no preset \"" + std::string(name) + "\" in " + folder +
+                                                        ": --presets lists the presets there");
+    }
+    const std::string path = PathIn(folder, existing);
+    const FileRead file = ReadWholeFile(path, LargestSettingsFile);
+    if (!file.exists || !file.problem.empty()) {
+        return RefusedValues(file.folder || file.notAFile || file.tooLarge ? WriteStatus::BadInput : WriteStatus::NotWritten,
+                             file.problem.empty() ? path + " cannot be read" : file.problem);
+    }
+    PresetValues read = ReadPresetText(file.bytes);
+    for (std::string& problem : read.problems) problem = path + ": " + problem;
+    read.name = existing;
+    return read;
+}
+
+PresetValues ReadSettingsValues(const std::string& settingsPath) {
+    const FileRead file = ReadWholeFile(settingsPath, LargestSettingsFile);
+    if (!file.problem.empty()) {
+        return RefusedValues(file.folder || file.notAFile || file.tooLarge ? WriteStatus::BadInput : WriteStatus::NotWritten,
+                             file.problem);
+    }
+    PresetValues read;
+    read.values = file.exists ? ReadPickupSettings(TextSource(file.bytes)).values : DefaultPickupReading().values;
+    read.status = WriteStatus::Written;
+    return read;
+}
+
+PresetOutcome SavePreset(const std::string& settingsPath, std::string_view name, bool replace) {
+    if (const std::string problem = PresetNameProblem(name); !problem.empty()) return Refused(WriteStatus::BadInput, problem);
+    const PresetValues current = ReadSettingsValues(settingsPath);
+    if (!current.values) return Refused(current.status, current.problems.front());
+
+    const std::string folder = PresetFolder(settingsPath);
+    std::error_code error;
+    fs::create_directory(folder, error);
+    if (error && !fs::is_directory(folder)) {
+        const bool there = fs::exists(fs::symlink_status(folder));
+        return Refused(WriteStatus::NotWritten, there ? folder + " is no folder: remove or rename it, then try again"
+                                                      : FolderNotWritableText(folder));
+    }
+    // The presets of one folder take turns, so that two saves of one name cannot both see none.
+    const WriterTurn turn((fs::path(folder) / "presets").string(), TurnWait::WaitForTurn, {});
+    if (!turn.locked()) return Refused(WriteStatus::NotWritten, turn.problem());
+
+    const std::string existing = ExistingPreset(folder, name);
+    if (!existing.empty() && !replace) {
+        return Refused(WriteStatus::BadInput, "there is a preset \"" + existing +
+                                                  "\" already: give --replace to save over it, or choose another name");
+    }
+    const std::string filed = existing.empty() ? std::string(name) : existing;
+    const std::string path = PathIn(folder, filed);
+    FileTraits traits;
+    if (!existing.empty()) {
+        if (IsReadOnly(path)) {
+            return Refused(WriteStatus::NotWritten, path + " is read-only: clear \"Read-only\" in its Properties and try again");
+        }
+        traits = ReadableFile(path).traits();
+    }
+    RemoveDeadTemporaries(path);
+    const std::string text = PresetText(*current.values, filed);
+    const ReplaceResult replaced = ReplaceFileContents(path, text, traits);
+    if (!replaced.replaced) return Refused(WriteStatus::NotWritten, replaced.problem);
+
+    PresetOutcome outcome;
+    const std::size_t differing = Differing(*current.values).size();
+    outcome.done.push_back((existing.empty() ? "saved preset \"" : "replaced preset \"") + filed + "\" as " + path + ": " +
+                           (differing == 0 ? std::string("every setting at its default")
+                                           : std::to_string(differing) + (differing == 1 ? " setting differs" : " settings differ") +
+                                                 " from the defaults"));
+    return outcome;
+}
