@@ -45,30 +45,35 @@ std::string ExistingPreset(const std::string& folder, std::string_view name) {
     return {};
 }
 
-// The entries whose value stands in exactly the text a preset writes for it: infinities, NaNs
-// and denormals there are meant, and read back to every bit of the value that was saved.
-std::set<std::pair<std::uint64_t, std::uint32_t>> ExactEntries(std::string_view text) {
+// The values the plug-in reads from a text, and the entries whose value stands in exactly the
+// text a preset writes for it: infinities, NaNs and denormals there are meant, and read back
+// to every bit of the value that was saved.
+struct TextReading {
+    PickupValues values = DefaultPickupReading().values;
     std::set<std::pair<std::uint64_t, std::uint32_t>> exact;
-    ReadSettingsPieces(TextSource(text), [&exact](const SettingsPiece& piece) {
+};
+
+TextReading ReadText(std::string_view text) {
+    TextReading reading;
+    ReadSettingsPieces(TextSource(text), [&reading](const SettingsPiece& piece) {
         if (piece.kind != PieceKind::Entry) return;
         const auto index = FindPickupSetting(piece.key);
         if (!index) return;
-        PickupValues values = DefaultPickupReading().values;
-        TakePickupValue(values, *index, piece.value);
-        if (piece.value == SettingValueText(*index, values)) exact.insert({piece.line, piece.piece});
+        TakePickupValue(reading.values, *index, piece.value);
+        if (piece.value == SettingValueText(*index, reading.values)) reading.exact.insert({piece.line, piece.piece});
     });
-    return exact;
+    return reading;
 }
 
 bool ExcusedWhenExact(Finding kind) { return kind == Finding::NotFinite || kind == Finding::TooSmall; }
 
 // The checker's warnings on a text, each with its line, in the order its report lists them.
-std::vector<std::string> Warnings(std::string_view text) {
+std::vector<std::string> Warnings(std::string_view text, const TextReading& reading) {
     Report report;
     report.read = true;
     report.check = CheckSettingsText(text);
     const ReportProblems listed = Problems(report);
-    const auto exact = ExactEntries(text);
+    const auto& exact = reading.exact;
     std::vector<std::string> warnings;
     for (const Note* note : listed.leading) warnings.push_back(NoteText(*note));
     for (const PieceVerdict* piece : listed.pieces) {
@@ -136,10 +141,11 @@ PresetValues ReadPresetText(std::string_view text) {
         return RefusedValues(WriteStatus::BadInput,
                              "there is no text: copy the whole preset, from its first comment line to its last setting");
     }
+    const TextReading reading = ReadText(text);
     PresetValues read;
-    read.problems = Warnings(text);
+    read.problems = Warnings(text, reading);
     if (!read.problems.empty()) return read;
-    read.values = ReadPickupSettings(TextSource(text)).values;
+    read.values = reading.values;
     read.status = WriteStatus::Written;
     return read;
 }
