@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <filesystem>
@@ -193,9 +194,22 @@ TEST(PresetNames, AreRefusedWithWordsBeforeAnythingIsWritten) {
     EXPECT_EQ("there is a preset \"Night\" already: give --replace to save over it, or choose another name", over.problems.front());
     const fs::path night = game.path() / "Glimmerward-presets" / "Night.ini";
     EXPECT_NE(std::string::npos, Bytes(night).find("PickupSize = 2\n"));
+#ifndef _WIN32
+    fs::permissions(night, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+#endif
     ASSERT_EQ(WriteStatus::Written, SavePreset(settings.string(), "NIGHT", true).status);
     EXPECT_NE(std::string::npos, Bytes(night).find("PickupSize = 3\n"));
     EXPECT_EQ(std::vector<std::string>{"Night"}, ListPresets((game.path() / "Glimmerward-presets").string()));
+#ifndef _WIN32
+    EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read, fs::status(night).permissions());
+#endif
+    // The preset and the writers' turn, and no temporary file left.
+    std::vector<std::string> files;
+    for (const auto& entry : fs::directory_iterator(game.path() / "Glimmerward-presets")) {
+        files.push_back(entry.path().filename().string());
+    }
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ((std::vector<std::string>{"Night.ini", "presets.lock"}), files);
 }
 
 TEST(SharedTexts, AreRefusedWithTheCheckersWordsUnlessThePluginReadsThemAsWritten) {
