@@ -33,19 +33,52 @@
     return node;
   };
 
-  let state = null;          // the last whole state the server sent
-  const rows = new Map();    // key -> the row's controls
-  // Changes waiting to be sent, one per key, the latest winning: key -> {value} or {reset: true}.
-  const queue = new Map();
-  let queueOps = [];         // the undo steps the waiting changes belong to
-  let inFlight = null;       // {changes: Map, ops: [...]} while a request is out
-  let lastSend = {at: 0, burst: null};
-  let pumpTimer = 0;
-  let epoch = 0;             // bumped by every change sent, so an older poll answer is dropped
-  const undoStack = [];
-  const redoStack = [];
-  let burst = null;          // {id, control, op}: the control being dragged and its undo step
-  let burstCount = 0;
+  // Everything the page knows beyond its controls: the file as the server last sent it, the
+  // changes waiting and in flight, what can be undone, and the notice shown. Handlers change
+  // it and then call render(state); nothing else touches the page's text.
+  //
+  // A change is {value: text} or {reset: true}. An undo step is {entry, kind}: `entry` is one
+  // control's change (a whole drag), {key, before, after}, and `kind` says whether it was done,
+  // undone or redone.
+  const state = {
+    file: null,             // the file's state as the server last sent it
+    settings: new Map(),    // key -> that state's setting
+    waiting: new Map(),     // key -> the change waiting to be sent, the latest winning
+    waitingSteps: [],       // the undo steps the waiting changes belong to
+    inFlight: null,         // {changes, steps} while a request is out
+    lastSend: {at: 0, drag: null},
+    epoch: 0,               // bumped by every change sent, so an older poll answer is dropped
+    undo: [],
+    redo: [],
+    drag: null,             // {id, control, step}: the control being dragged and its undo step
+    drags: 0,
+    sendTimer: 0,           // a drag's next send, while it waits for the gap
+    typing: new Set(),      // fields the player is typing in: rendering leaves them alone
+    pollFailures: 0,
+    notice: null,           // {kind, lines, time}
+    unloaded: '',           // why there is no file to show, if there is none
+  };
+  const rows = new Map();   // key -> the row's controls, built once
+
+  const valueOf = (key, change) => change.reset ? state.settings.get(key).default : change.value;
+
+  // The value the page believes a key will have once everything sent and waiting is written.
+  function believed(key) {
+    const change = state.waiting.get(key) || (state.inFlight && state.inFlight.changes.get(key));
+    return change ? valueOf(key, change) : state.settings.get(key).value;
+  }
+
+  function receive(file) {
+    if (!state.file) build(file);
+    state.file = file;
+    state.settings = new Map(file.settings.map((setting) => [setting.key, setting]));
+  }
+
+  // `lines`: the first is the message, any others advice, each on a line of its own.
+  function notice(kind, lines) {
+    const time = new Date().toLocaleTimeString([], {hour: '2-digit', minute: '2-digit', second: '2-digit'});
+    state.notice = {kind, lines, time};
+  }
 
   // ---- talking to glimmerward-check ----------------------------------------------------
 
@@ -62,109 +95,101 @@
     return {status: response.status, answer};
   }
 
-  let pollFailures = 0;
   async function poll() {
-    if (!inFlight && queue.size === 0 && state) {
-      const asked = epoch;
+    if (!state.inFlight && state.waiting.size === 0 && state.file) {
+      const asked = state.epoch;
       try {
-        const {status, answer} = await api('/api/state?since=' + encodeURIComponent(state.version));
+        const {status, answer} = await api('/api/state?since=' + encodeURIComponent(state.file.version));
         if (status !== 200) throw new Error(answer.refusal || 'status ' + status);
-        if (pollFailures) notice('info', 'The settings tool answers again.');
-        pollFailures = 0;
-        if (asked === epoch && !inFlight && queue.size === 0 && !answer.unchanged && answer.version !== state.version) {
-          const was = state.version;
-          show(answer, {force: false});
-          notice('warn', was === ''
+        if (state.pollFailures) notice('info', ['The settings tool answers again.']);
+        state.pollFailures = 0;
+        if (asked === state.epoch && !state.inFlight && state.waiting.size === 0 && !answer.unchanged &&
+            answer.version !== state.file.version) {
+          const was = state.file.version;
+          receive(answer);
+          notice('warn', [was === ''
             ? 'The settings file is there now; the page shows it.'
             : answer.version === ''
               ? 'The settings file was deleted or moved outside this page. Changes made here will make it again from the release’s defaults.'
-              : 'The settings file was changed outside this page (by hand or by another program). The page now shows it as it is.');
+              : 'The settings file was changed outside this page (by hand or by another program). The page now shows it as it is.']);
         }
       } catch (error) {
-        if (++pollFailures === 2) {
-          notice('error', 'The page cannot reach glimmerward-check: it may have been closed. ' +
-            'Start it again with --page and open the address it shows; changes made here are not written until then.');
+        if (++state.pollFailures === 2) {
+          notice('error', ['The page cannot reach glimmerward-check: it may have been closed. ' +
+            'Start it again with --page and open the address it shows; changes made here are not written until then.']);
         }
       }
+      render(state);
     }
-    setTimeout(poll, pollFailures > 2 ? 2000 : POLL_MS);
+    setTimeout(poll, state.pollFailures > 2 ? 2000 : POLL_MS);
   }
 
-  // The value the page believes a key will have once everything sent and waiting is written.
-  function believed(key) {
-    const pick = (change) => change.reset ? settingOf(key).default : change.value;
-    if (queue.has(key)) return pick(queue.get(key));
-    if (inFlight && inFlight.changes.has(key)) return pick(inFlight.changes.get(key));
-    return settingOf(key).value;
-  }
-
-  function enqueue(key, change, op) {
-    const now = change.reset ? settingOf(key).default : change.value;
-    if (!change.reset && now === believed(key)) return false;
-    queue.set(key, change);
-    if (op && !queueOps.includes(op)) queueOps.push(op);
+  function enqueue(key, change, step) {
+    if (!change.reset && change.value === believed(key)) return false;
+    state.waiting.set(key, change);
+    if (step && !state.waitingSteps.includes(step)) state.waitingSteps.push(step);
     pump();
     return true;
   }
 
-  // One request at a time, based on the last answer's version; a burst's later changes wait
+  // One request at a time, based on the last answer's version; a drag's later changes wait
   // until its last request is BURST_GAP_MS old, and whatever is waiting then goes together.
   function pump() {
-    clearTimeout(pumpTimer);
-    if (inFlight || queue.size === 0) return;
-    // The burst these changes belong to, if any (a drag's changes are sent by themselves).
-    const burstOp = queueOps.find((op) => op.burst);
-    const burstId = burstOp ? burstOp.burst : null;
-    if (burstId !== null && lastSend.burst === burstId) {
-      const wait = lastSend.at + BURST_GAP_MS - performance.now();
-      if (wait > 0) { pumpTimer = setTimeout(pump, wait); return; }
+    clearTimeout(state.sendTimer);
+    if (state.inFlight || state.waiting.size === 0) return;
+    // The drag these changes belong to, if any (a drag's changes are sent by themselves).
+    const dragStep = state.waitingSteps.find((step) => step.drag);
+    const drag = dragStep ? dragStep.drag : null;
+    if (drag !== null && state.lastSend.drag === drag) {
+      const wait = state.lastSend.at + BURST_GAP_MS - performance.now();
+      if (wait > 0) { state.sendTimer = setTimeout(pump, wait); return; }
     }
-    const changes = new Map(queue);
-    const ops = queueOps;
-    queue.clear();
-    queueOps = [];
-    inFlight = {changes, ops};
-    lastSend = {at: performance.now(), burst: burstId};
-    epoch++;
-    const body = {expect: state.version, set: [], reset: []};
+    const changes = new Map(state.waiting);
+    state.inFlight = {changes, steps: state.waitingSteps};
+    state.waiting.clear();
+    state.waitingSteps = [];
+    state.lastSend = {at: performance.now(), drag};
+    state.epoch++;
+    const body = {expect: state.file.version, set: [], reset: []};
     for (const [key, change] of changes) {
       if (change.reset) body.reset.push(key);
       else body.set.push({key, value: change.value});
     }
-    api('/api/change', body).then(({status, answer}) => answered(status, answer), (error) => answered(0, {refusal: String(error.message || error)}));
+    api('/api/change', body).then(({status, answer}) => answered(status, answer),
+      (error) => answered(0, {refusal: String(error.message || error)}));
   }
 
   function answered(status, answer) {
-    const sent = inFlight;
-    inFlight = null;
-    epoch++;
+    const sent = state.inFlight;
+    state.inFlight = null;
+    state.epoch++;
     const outcome = answer.outcome;
     if (outcome === 'written' || outcome === 'unchanged') {
-      if (answer.state) show(answer.state, {force: false});
+      if (answer.state) receive(answer.state);
       if (outcome === 'written') {
         const done = (answer.done || []).map((line) => line.replace(/^set /, '').replace(/^reset /, ''));
-        notice('ok', 'Written to the file: ' + (done.length ? done.join('; ') : 'your change') + '.');
-      } else if (queue.size === 0) {
-        notice('info', 'The file already said so; nothing was written.');
+        notice('ok', ['Written to the file: ' + (done.length ? done.join('; ') : 'your change') + '.']);
+      } else if (state.waiting.size === 0) {
+        notice('info', ['The file already said so; nothing was written.']);
       }
     } else {
-      // Nothing was written: what was sent and what waits after it are dropped, and the undo
-      // steps they carried go back where they were.
-      const dropped = [...new Set(sent.ops.concat(queueOps))];
-      queue.clear();
-      queueOps = [];
-      endBurst();
-      for (const op of dropped.reverse()) revertOp(op);
-      if (answer.state) show(answer.state, {force: true});
-      else if (state) show(state, {force: true});
-      notice(outcome === 'stale' ? 'warn' : 'error', refusalText(status, answer));
+      // Nothing was written: what was sent and what waits after it are dropped, the undo steps
+      // they carried go back where they were, and every field shows the file again.
+      const dropped = [...new Set(sent.steps.concat(state.waitingSteps))];
+      state.waiting.clear();
+      state.waitingSteps = [];
+      state.drag = null;
+      for (const step of dropped.reverse()) revertStep(step);
+      if (answer.state) receive(answer.state);
+      state.typing.clear();
+      notice(outcome === 'stale' ? 'warn' : 'error', refusalLines(status, answer));
     }
-    updateUndo();
+    render(state);
     pump();
   }
 
   // A refused change in the server's words: its problems, and its advice on a line of its own.
-  function refusalText(status, answer) {
+  function refusalLines(status, answer) {
     // The server's sentences, each ended with a full stop.
     const sentence = (text) => /[.!?]$/.test(text.trim()) ? text.trim() : text.trim() + '.';
     if (answer.outcome) {
@@ -174,85 +199,67 @@
       return lines;
     }
     if (status === 0) {
-      return 'Not written: the page cannot reach glimmerward-check (' + answer.refusal + '). It may have been closed; start it again with --page.';
+      return ['Not written: the page cannot reach glimmerward-check (' + answer.refusal + '). It may have been closed; start it again with --page.'];
     }
-    return 'Not written: glimmerward-check refused the change (' + status + (answer.refusal ? ': ' + answer.refusal.trim() : '') + ').';
+    return ['Not written: glimmerward-check refused the change (' + status + (answer.refusal ? ': ' + answer.refusal.trim() : '') + ').'];
   }
 
   // ---- undo and redo -------------------------------------------------------------------------
 
-  // An undo step: one control's change (a whole drag), from `before` to `after`.
-  function newEntry(key) {
+  function newStep(key) {
     const entry = {key, before: {value: believed(key)}, after: null};
-    undoStack.push(entry);
-    redoStack.length = 0;
+    state.undo.push(entry);
+    state.redo.length = 0;
     return {entry, kind: 'do'};
   }
 
-  function revertOp(op) {
-    const {entry, kind} = op;
-    const from = kind === 'redo' ? undoStack : kind === 'undo' ? redoStack : undoStack;
+  // Puts a step's entry back on the stack it came from.
+  function revertStep({entry, kind}) {
+    const from = kind === 'undo' ? state.redo : state.undo;
     const index = from.lastIndexOf(entry);
     if (index >= 0) from.splice(index, 1);
-    if (kind === 'undo') undoStack.push(entry);
-    if (kind === 'redo') redoStack.push(entry);
+    if (kind === 'undo') state.undo.push(entry);
+    if (kind === 'redo') state.redo.push(entry);
   }
 
-  function step(kind) {
-    endBurst();
-    const from = kind === 'undo' ? undoStack : redoStack;
-    const to = kind === 'undo' ? redoStack : undoStack;
+  function undoOrRedo(kind) {
+    endDrag();
+    const from = kind === 'undo' ? state.undo : state.redo;
+    const to = kind === 'undo' ? state.redo : state.undo;
     const entry = from.pop();
     if (!entry) return;
     to.push(entry);
-    const target = kind === 'undo' ? entry.before : entry.after;
-    const change = target.reset ? {reset: true} : {value: target.value};
-    if (!enqueue(entry.key, change, {entry, kind})) {
-      notice('info', 'The file already says ' + entry.key + ' = ' + believed(entry.key) + '.');
+    if (!enqueue(entry.key, kind === 'undo' ? entry.before : entry.after, {entry, kind})) {
+      notice('info', ['The file already says ' + entry.key + ' = ' + believed(entry.key) + '.']);
     }
-    setControls(entry.key, believed(entry.key));
-    updateUndo();
-  }
-
-  function updateUndo() {
-    const describe = (entry, target) => entry.key + ' to ' + (target.reset ? 'its default' : target.value);
-    const nextUndo = undoStack[undoStack.length - 1];
-    const nextRedo = redoStack[redoStack.length - 1];
-    $('undo').disabled = !nextUndo;
-    $('redo').disabled = !nextRedo;
-    $('undo').title = nextUndo ? 'Undo (Ctrl+Z): set ' + describe(nextUndo, nextUndo.before) : 'Nothing to undo';
-    $('redo').title = nextRedo ? 'Redo (Ctrl+Y): set ' + describe(nextRedo, nextRedo.after) : 'Nothing to redo';
+    render(state);
   }
 
   // ---- a player's changes --------------------------------------------------------------------
 
-  function settingOf(key) { return rows.get(key).setting; }
-
   // A change from a control; `continuing` marks a drag's `input` events, which form one step.
-  function changeFrom(control, key, value, continuing) {
-    let op;
-    if (burst && burst.control === control) {
-      op = burst.op;
+  function changeFrom(control, key, change, continuing) {
+    let step;
+    if (state.drag && state.drag.control === control) {
+      step = state.drag.step;
     } else {
-      endBurst();
-      if (value === believed(key) && !value.reset) return;
-      op = newEntry(key);
+      endDrag();
+      if (!change.reset && change.value === believed(key)) return render(state);
+      step = newStep(key);
       if (continuing) {
-        burst = {id: ++burstCount, control, op};
-        op.burst = burst.id;
+        state.drag = {id: ++state.drags, control, step};
+        step.drag = state.drag.id;
       }
     }
-    const change = value.reset ? {reset: true} : {value};
-    op.entry.after = change;
-    if (!continuing) endBurst();
-    enqueue(key, change, op);
-    if (value.reset) setControls(key, settingOf(key).default);
-    updateUndo();
+    step.entry.after = change;
+    if (!continuing) endDrag();
+    enqueue(key, change, step);
+    render(state);
   }
 
-  function endBurst() {
-    if (!burst) return;
-    burst = null;
+  function endDrag() {
+    if (!state.drag) return;
+    state.drag = null;
     pump();
   }
 
@@ -264,39 +271,36 @@
     return channels.concat(row.channel3.value.trim(), row.number.value.trim()).join(' ');
   }
 
+  // A field emptied: nothing is sent, and the field shows the value again.
   function needsNumber(what) {
-    notice('error', 'Not written: ' + what + ' needs a number, such as 1.5 (with a point, not a comma). ' +
-      'The field shows the value in the file again.');
+    notice('error', ['Not written: ' + what + ' needs a number, such as 1.5 (with a point, not a comma). ' +
+      'The field shows the value in the file again.']);
+    render(state);
+  }
+
+  // A typed field: what the player types is theirs until they leave the field or press Enter.
+  function wireTyped(field, done) {
+    field.addEventListener('input', () => state.typing.add(field));
+    field.addEventListener('change', () => {
+      state.typing.delete(field);
+      done(field.value.trim());
+    });
   }
 
   function wireFloat(row) {
-    const {input, setting} = row;
-    input.addEventListener('input', () => { input.dataset.dirty = '1'; });
-    input.addEventListener('change', () => {
-      delete input.dataset.dirty;
-      const text = input.value.trim();
-      if (text === '') { needsNumber(setting.key); setControls(setting.key, believed(setting.key)); return; }
-      changeFrom(input, setting.key, text, false);
-    });
+    const {key, input} = row;
+    wireTyped(input, (text) => text === '' ? needsNumber(key) : changeFrom(input, key, {value: text}, false));
   }
 
   function wireColor(row) {
-    const key = row.setting.key;
-    row.picker.addEventListener('input', () => {
-      paintSwatch(row, row.picker.value);
-      changeFrom(row.picker, key, colorText(row), true);
-    });
-    row.picker.addEventListener('change', () => {
-      if (!burst || burst.control !== row.picker) changeFrom(row.picker, key, colorText(row), true);
-      endBurst();
+    const {key, picker} = row;
+    picker.addEventListener('input', () => changeFrom(picker, key, {value: colorText(row)}, true));
+    picker.addEventListener('change', () => {
+      if (!state.drag || state.drag.control !== picker) changeFrom(picker, key, {value: colorText(row)}, true);
+      endDrag();
     });
     for (const [field, what] of [[row.channel3, key + ' channel 3'], [row.number, key + ' number']]) {
-      field.addEventListener('input', () => { field.dataset.dirty = '1'; });
-      field.addEventListener('change', () => {
-        delete field.dataset.dirty;
-        if (field.value.trim() === '') { needsNumber(what); setControls(key, believed(key)); return; }
-        changeFrom(field, key, colorText(row), false);
-      });
+      wireTyped(field, (text) => text === '' ? needsNumber(what) : changeFrom(field, key, {value: colorText(row)}, false));
     }
   }
 
@@ -305,50 +309,78 @@
   const hex2 = (n) => Number(n).toString(16).padStart(2, '0');
   const pickerValue = (channels) => '#' + channels.slice(0, 3).map(hex2).join('');
 
-  function paintSwatch(row, color) {
-    row.swatch.style.setProperty('background-color', color);
-  }
+  // What render last drew from, so that what did not change is not drawn again (a list drawn
+  // again would lose the keyboard's place, and a notice would be read out twice).
+  const drawn = {file: null, notice: null};
 
-  // Puts a value text into a setting's controls (fields the player is typing in are left alone).
-  function setControls(key, value) {
-    const row = rows.get(key);
-    const put = (input, text) => { if (!input.dataset.dirty && input.value !== text) input.value = text; };
-    if (row.setting.kind === 'float') {
-      put(row.input, value);
-    } else {
-      const fields = value.split(/\s+/);
-      const picked = pickerValue(fields.slice(0, 3));
-      if (!burst || burst.control !== row.picker) put(row.picker, picked);
-      put(row.channel3, fields[3]);
-      put(row.number, fields[4]);
-      paintSwatch(row, row.picker.value);
-      row.channelsText.textContent = fields.slice(0, 3).join(' ');
+  function render(state) {
+    if (state.file !== drawn.file) {
+      drawFile(state.file);
+      drawn.file = state.file;
+    }
+    if (!state.file && state.unloaded) $('closing').textContent = state.unloaded;
+    for (const [key, row] of rows) drawControls(state, row, believed(key));
+    drawUndo(state.undo[state.undo.length - 1], state.redo[state.redo.length - 1]);
+    if (state.notice !== drawn.notice) {
+      drawNotice(state.notice);
+      drawn.notice = state.notice;
     }
   }
 
-  function show(next, {force}) {
-    const first = !state;
-    state = next;
-    if (first) build(next);
-    $('subject').textContent = next.subject || '';
-    $('closing').textContent = next.closing || '';
-    $('file').textContent = next.file || '';
-    $('backup').textContent = next.backup || '';
-    $('backup-line').hidden = !next.backup;
-    document.title = 'Glimmerward settings' + (next.closing ? ' – ' + next.closing : '');
+  // A value text in a setting's controls, but not in a field the player is typing in, nor in
+  // the picker being dragged.
+  function drawControls(state, row, value) {
+    const put = (input, text) => { if (!state.typing.has(input) && input.value !== text) input.value = text; };
+    if (row.kind === 'float') {
+      put(row.input, value);
+      return;
+    }
+    const fields = value.split(/\s+/);
+    if (!state.drag || state.drag.control !== row.picker) put(row.picker, pickerValue(fields));
+    put(row.channel3, fields[3]);
+    put(row.number, fields[4]);
+    row.swatch.style.setProperty('background-color', row.picker.value);
+    row.channelsText.textContent = fields.slice(0, 3).join(' ');
+  }
+
+  function drawUndo(nextUndo, nextRedo) {
+    const describe = (entry, change) => entry.key + ' to ' + (change.reset ? 'its default' : change.value);
+    $('undo').disabled = !nextUndo;
+    $('redo').disabled = !nextRedo;
+    $('undo').title = nextUndo ? 'Undo (Ctrl+Z): set ' + describe(nextUndo, nextUndo.before) : 'Nothing to undo';
+    $('redo').title = nextRedo ? 'Redo (Ctrl+Y): set ' + describe(nextRedo, nextRedo.after) : 'Nothing to redo';
+  }
+
+  function drawNotice(shown) {
+    const status = $('status');
+    if (!shown) return status.replaceChildren();
+    status.className = 'status ' + shown.kind;
+    const lines = shown.lines.map((line, i) => el('span', {class: i ? 'advice' : '', text: line}));
+    status.replaceChildren(el('span', {class: 'time', text: shown.time}), ' ', el('span', {class: 'message'}, lines));
+  }
+
+  // The summary, the problems and each row's origin, default and warnings.
+  function drawFile(file) {
+    if (!file) return;
+    $('subject').textContent = file.subject || '';
+    $('closing').textContent = file.closing || '';
+    $('file').textContent = file.file || '';
+    $('backup').textContent = file.backup || '';
+    $('backup-line').hidden = !file.backup;
+    document.title = 'Glimmerward settings' + (file.closing ? ' – ' + file.closing : '');
 
     const remarks = $('remarks');
     remarks.replaceChildren();
-    for (const remark of next.remarks || []) {
+    for (const remark of file.remarks || []) {
       remarks.append(el('li', {class: remark.warning ? 'warn' : '', text: remark.text}));
     }
-    if (next.fromFile) remarks.append(el('li', {text: next.fromFile}));
+    if (file.fromFile) remarks.append(el('li', {text: file.fromFile}));
 
     const problems = $('problems');
     problems.replaceChildren();
     const byKey = new Map();
-    for (const text of next.fileProblems || []) problems.append(el('li', {class: 'problem', text}));
-    for (const problem of next.problems || []) {
+    for (const text of file.fileProblems || []) problems.append(el('li', {class: 'problem', text}));
+    for (const problem of file.problems || []) {
       const where = problem.key
         ? el('a', {href: '#setting-' + problem.key, class: 'where', text: problem.where + ': ' + problem.key})
         : el('span', {class: 'where', text: problem.where});
@@ -362,17 +394,13 @@
     }
     $('summary-title').classList.toggle('has-problems', problems.childElementCount > 0);
 
-    for (const setting of next.settings) {
+    for (const setting of file.settings) {
       const row = rows.get(setting.key);
       if (!row) continue;
-      row.setting = setting;
-      const waiting = queue.has(setting.key) || (inFlight && inFlight.changes.has(setting.key));
-      if (force) for (const input of row.inputs) delete input.dataset.dirty;
-      if (force || !waiting) setControls(setting.key, setting.value);
       row.origin.textContent = setting.line ? 'line ' + setting.line : 'default';
       row.origin.title = setting.line ? 'Set in line ' + setting.line + ' of the file' : 'Not in the file: the default applies';
       row.defaultText.textContent = setting.default;
-      if (setting.kind === 'color') paintSwatchDefault(row, setting.default.split(/\s+/));
+      if (setting.kind === 'color') row.defaultSwatch.style.setProperty('background-color', pickerValue(setting.default.split(/\s+/)));
       const atDefault = setting.value === setting.default;
       // Still focusable at the default, so that the keyboard's place is kept after a click.
       row.reset.setAttribute('aria-disabled', String(atDefault));
@@ -382,10 +410,6 @@
       row.warnings.hidden = warnings.length === 0;
       row.node.classList.toggle('has-problem', warnings.length > 0);
     }
-  }
-
-  function paintSwatchDefault(row, channels) {
-    row.defaultSwatch.style.setProperty('background-color', pickerValue(channels));
   }
 
   // The rows, once: the settings and their order never change while the page is open.
@@ -408,8 +432,6 @@
           'Each colour entry is four channels, whole numbers from 0 to 255, and a number. What the game makes of each channel is not known: ' +
           'the swatches and colour pickers draw channels 0, 1 and 2 as if they were red, green and blue. That is an assumption, not a fact about the game.'}));
         section.classList.add('colors');
-      }
-      if (settings[0].kind === 'color') {
         list.append(el('div', {class: 'setting head', 'aria-hidden': 'true'}, [
           el('span', {text: 'Entry'}),
           el('div', {class: 'controls'}, [
@@ -428,7 +450,7 @@
     const key = setting.key;
     const id = 'value-' + key;
     const descId = 'desc-' + key;
-    const row = {setting, inputs: []};
+    const row = {key, kind: setting.kind, inputs: []};
     const name = el('div', {class: 'name'}, [
       el('label', {class: 'key', for: id, text: key}),
       el('span', {class: 'dot', 'aria-hidden': 'true', title: 'Not the default'}),
@@ -465,11 +487,10 @@
     }
     row.reset = el('button', {type: 'button', class: 'reset', 'aria-label': 'Set ' + key + ' back to its default', text: 'Default'});
     row.reset.addEventListener('click', () => {
-      if (believed(key) === row.setting.default) {
-        notice('info', key + ' already has its default, ' + row.setting.default + '.');
-        return;
-      }
-      changeFrom(row.reset, key, {reset: true}, false);
+      const fallback = state.settings.get(key).default;
+      if (believed(key) !== fallback) return changeFrom(row.reset, key, {reset: true}, false);
+      notice('info', [key + ' already has its default, ' + fallback + '.']);
+      render(state);
     });
     row.warnings = el('ul', {class: 'row-warnings', hidden: ''});
     const meta = el('div', {class: 'meta'}, [
@@ -479,17 +500,6 @@
       [name, controls, meta, row.reset, row.warnings]);
     rows.set(key, row);
     return row.node;
-  }
-
-  // ---- the notice area -----------------------------------------------------------------------
-
-  // `text` is one sentence or several, each a line of its own.
-  function notice(kind, text) {
-    const status = $('status');
-    const time = new Date().toLocaleTimeString([], {hour: '2-digit', minute: '2-digit', second: '2-digit'});
-    status.className = 'status ' + kind;
-    const lines = [].concat(text).map((line, i) => el('span', {class: i ? 'advice' : '', text: line}));
-    status.replaceChildren(el('span', {class: 'time', text: time}), ' ', el('span', {class: 'message'}, lines));
   }
 
   // ---- search, links, start ------------------------------------------------------------------
@@ -512,19 +522,20 @@
   function follow(event) {
     const link = event.target.closest('a[href^="#setting-"]');
     if (!link) return;
-    const row = rows.get(link.getAttribute('href').slice('#setting-'.length));
+    const key = link.getAttribute('href').slice('#setting-'.length);
+    const row = rows.get(key);
     if (!row) return;
     event.preventDefault();
     if (row.node.hidden) { $('search').value = ''; filter(); }
     row.node.scrollIntoView({block: 'center'});
     row.inputs[0].focus({preventScroll: true});
-    history.replaceState(null, '', '#setting-' + row.setting.key);
+    history.replaceState(null, '', '#setting-' + key);
   }
 
   async function start() {
     $('search').addEventListener('input', filter);
-    $('undo').addEventListener('click', () => step('undo'));
-    $('redo').addEventListener('click', () => step('redo'));
+    $('undo').addEventListener('click', () => undoOrRedo('undo'));
+    $('redo').addEventListener('click', () => undoOrRedo('redo'));
     $('problems').addEventListener('click', follow);
     // Ctrl+Z and Ctrl+Y (or Ctrl+Shift+Z) as the buttons, except in a field being typed in,
     // where they keep undoing the typing.
@@ -534,28 +545,28 @@
       const letter = event.key.toLowerCase();
       if (typing || (letter !== 'z' && letter !== 'y')) return;
       event.preventDefault();
-      step(letter === 'y' || event.shiftKey ? 'redo' : 'undo');
+      undoOrRedo(letter === 'y' || event.shiftKey ? 'redo' : 'undo');
     });
     if (!SECRET) {
-      $('closing').textContent = 'This address has no key.';
-      notice('error', 'Open the page with the whole address that glimmerward-check --page shows, key included.');
-      return;
+      state.unloaded = 'This address has no key.';
+      notice('error', ['Open the page with the whole address that glimmerward-check --page shows, key included.']);
+      return render(state);
     }
     try {
       const {status, answer} = await api('/api/state');
       if (status !== 200) throw new Error(answer.refusal || 'status ' + status);
-      show(answer, {force: true});
-      updateUndo();
-      notice('info', 'Each change you make here is written to the settings file at once, and the game picks it up while it runs.');
+      receive(answer);
+      notice('info', ['Each change you make here is written to the settings file at once, and the game picks it up while it runs.']);
+      render(state);
       if (location.hash) {
         const target = document.querySelector(location.hash.replace(/[^#\w-]/g, ''));
         if (target) target.scrollIntoView({block: 'center'});
       }
     } catch (error) {
-      $('closing').textContent = 'The settings could not be loaded.';
-      notice('error', 'glimmerward-check did not give the settings (' + (error.message || error) +
-        '). Start it again with --page and open the address it shows.');
-      return;
+      state.unloaded = 'The settings could not be loaded.';
+      notice('error', ['glimmerward-check did not give the settings (' + (error.message || error) +
+        '). Start it again with --page and open the address it shows.']);
+      return render(state);
     }
     setTimeout(poll, POLL_MS);
   }
