@@ -283,6 +283,8 @@ test('the search box finds Distance2DFX by part of its name', async () => {
   assert.ok(await page.locator('#setting-Distance2DFX').isVisible());
   const shown = await page.locator('.setting[data-key]:visible').evaluateAll((rows) => rows.map((row) => row.dataset.key));
   assert.deepEqual(shown, ['Distance2DFX']);
+  // A search that matches no colour entry shows no empty colour table.
+  assert.deepEqual(await page.locator('.group:visible h2').allTextContents(), ['Effects']);
   await page.getByRole('searchbox', {name: 'Search settings by name'}).fill('');
   assert.equal(await page.locator('.setting[data-key]:visible').count(), 59);
   // The page as a player has it now, for a person to look at.
