@@ -278,6 +278,19 @@ test('undo steps back one change at a time, a whole drag as one, and redo makes 
   assert.ok(await redo.isDisabled(), 'nothing left to redo');
 });
 
+test('an arrow key steps a number field by its setting\'s own step', async () => {
+  const field = page.getByRole('spinbutton', {name: 'TurnSpeed', exact: true});
+  await field.focus();
+  await page.keyboard.press('ArrowUp');
+  assert.equal(await field.inputValue(), '0.0031');  // a ten-thousandth, not 1
+  await page.keyboard.press('Enter');
+  await fileLine('TurnSpeed', '0.0031');
+  await page.getByRole('button', {name: 'Set TurnSpeed back to its default', exact: true}).click();
+  await fileLine('TurnSpeed', '0.0030566407');
+  // A value between two steps is no mistake: the field is not marked.
+  assert.equal(await page.locator('#value-TurnSpeed.bad').count(), 0);
+});
+
 test('the search box finds Distance2DFX by part of its name', async () => {
   await page.getByRole('searchbox', {name: 'Search settings by name'}).fill('distance2d');
   assert.ok(await page.locator('#setting-Distance2DFX').isVisible());
