@@ -19,6 +19,8 @@
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http.hpp>
+#include <boost/url/parse.hpp>
+#include <boost/url/params_view.hpp>
 
 #ifdef _WIN32
 #include <boost/asio/windows/object_handle.hpp>
@@ -99,28 +101,24 @@ Response PageAnswer(unsigned version) {
     return response;
 }
 
+// A request's path, still percent-encoded, and its query, read by Boost.URL. A target that is
+// not a path with an optional query has no path, and so nothing is found at it.
 struct Target {
-    std::string_view path;
-    std::string_view query;
+    std::string path;
+    boost::urls::params_view query;
 };
 
 Target SplitTarget(std::string_view target) {
-    const std::size_t mark = target.find('?');
-    if (mark == std::string_view::npos) return {target, {}};
-    return {target.substr(0, mark), target.substr(mark + 1)};
+    const auto parsed = boost::urls::parse_origin_form(target);
+    if (!parsed) return {};
+    return {std::string(parsed->encoded_path()), parsed->params()};
 }
 
-// The first value of `name` in a query. The page's values are hex digits, never
-// percent-encoded: an encoded one simply does not match.
-std::optional<std::string_view> QueryValue(std::string_view query, std::string_view name) {
-    while (!query.empty()) {
-        const std::size_t amp = query.find('&');
-        const std::string_view pair = query.substr(0, amp);
-        query.remove_prefix(amp == std::string_view::npos ? query.size() : amp + 1);
-        const std::size_t equals = pair.find('=');
-        if (pair.substr(0, equals) == name) return equals == std::string_view::npos ? std::string_view() : pair.substr(equals + 1);
-    }
-    return std::nullopt;
+// The first value of `name` in a query, percent-decoded; a name without '=' has an empty value.
+std::optional<std::string> QueryValue(const boost::urls::params_view& query, std::string_view name) {
+    const auto found = query.find(name);
+    if (found == query.end()) return std::nullopt;
+    return (*found).value;
 }
 
 // Without HTTP's optional whitespace, spaces and tabs, around it.
@@ -432,7 +430,7 @@ void PageSite::answerApi(const Request& request, const Target& target, bool keye
     }
     if (target.path == "/api/state") {
         if (request.method() != http::verb::get) return reply(NotAllowed(version, "GET"));
-        const std::optional<std::string_view> since = QueryValue(target.query, "since");
+        const std::optional<std::string> since = QueryValue(target.query, "since");
         if (since) {
             if (const std::string now = CurrentVersion(file.path); *since == now) {
                 return reply(JsonAnswer(http::status::ok, version, UnchangedState(now)));

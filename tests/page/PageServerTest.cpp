@@ -62,6 +62,16 @@ struct Answer {
 };
 
 // Waits `seconds`, on any system.
+// Every byte as %XX, as a client may send any query.
+std::string PercentEncoded(std::string_view text) {
+    std::string encoded;
+    for (const unsigned char c : text) {
+        constexpr char digits[] = "0123456789ABCDEF";
+        encoded += {'%', digits[c >> 4], digits[c & 15]};
+    }
+    return encoded;
+}
+
 void Pause(double seconds) {
     asio::io_context io;
     asio::steady_timer timer(io, std::chrono::duration_cast<std::chrono::steady_clock::duration>(
@@ -472,6 +482,8 @@ TEST_F(PageServerTest, TakesJsonInAnyCaseAndFindsAQueryValueAmongOthers) {
         {"the version asked for", http::verb::get, "/api/state?since=" + version, api(), 200, true},
         {"the version among other things", http::verb::get, "/api/state?x=1&since=" + version + "&since=0", api(), 200, true},
         {"another version", http::verb::get, "/api/state?since=0123456789abcdef", api(), 200, false},
+        {"the version percent-encoded", http::verb::get, "/api/state?%73ince=" + PercentEncoded(version), api(), 200, true},
+        {"a query that is not one", http::verb::get, "/api/state?since=%zz", api(), 404, false},
         {"the state with an empty query", http::verb::get, "/api/state?", api(), 200, false},
         {"the state spelt otherwise", http::verb::get, "/api/%73tate", api(), 404, false},
         {"no path", http::verb::get, "http://127.0.0.1:" + port + "/api/state", api(), 404, false},
