@@ -57,6 +57,16 @@ enum class NewFile {
 // replacement makes its temporary file: an existing file or link is never replaced or followed.
 NewFile CreateNewFile(const std::string& path, const std::string& bytes, const FileTraits& like = {});
 
+struct RemoveResult {
+    bool removed = false;
+    std::string problem;  // why not, for a player
+    WriteObstacle obstacle = WriteObstacle::None;
+};
+
+// Removes `path` when it is the player's own regular file, and nothing else: a link there is
+// neither followed nor removed, a folder or another user's file is left as it is.
+RemoveResult RemoveOwnFile(const std::string& path);
+
 // Removes the temporary files beside `path` whose process is gone (a run that was stopped
 // left them), and only those that are the player's own regular files: never through a link.
 void RemoveDeadTemporaries(const std::string& path);

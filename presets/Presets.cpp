@@ -19,18 +19,26 @@ namespace fs = std::filesystem;
 
 namespace {
 
-PresetOutcome Refused(WriteStatus status, std::string problem) {
+PresetOutcome Refused(WriteStatus status, std::string problem, WriteObstacle obstacle = WriteObstacle::None) {
     PresetOutcome outcome;
     outcome.status = status;
     outcome.problems.push_back(std::move(problem));
+    outcome.obstacle = obstacle;
     return outcome;
 }
+
+// The header's first line, which names the preset.
+constexpr std::string_view NameLineStart = "# Glimmerward preset: ";
 
 PresetValues RefusedValues(WriteStatus status, std::string problem) {
     PresetValues read;
     read.status = status;
     read.problems.push_back(std::move(problem));
     return read;
+}
+
+std::string ReadOnlyText(const std::string& path) {
+    return path + " is read-only: clear \"Read-only\" in its Properties and try again";
 }
 
 std::string PathIn(const std::string& folder, std::string_view name) {
@@ -67,24 +75,38 @@ TextReading ReadText(std::string_view text) {
 
 bool ExcusedWhenExact(Finding kind) { return kind == Finding::NotFinite || kind == Finding::TooSmall; }
 
+// Findings after which nothing read from a text is what its sender meant: it was saved in
+// another encoding, or is no text at all.
+bool MeansNoText(Finding kind) { return kind == Finding::NotText || kind == Finding::NulByte; }
+
+struct Warning {
+    Finding kind;
+    std::string text;
+};
+
 // The checker's warnings on a text, each with its line, in the order its report lists them.
-std::vector<std::string> Warnings(std::string_view text, const TextReading& reading) {
+std::vector<Warning> Warnings(std::string_view text, const TextReading& reading) {
     Report report;
     report.read = true;
     report.check = CheckSettingsText(text);
     const ReportProblems listed = Problems(report);
     const auto& exact = reading.exact;
-    std::vector<std::string> warnings;
-    for (const Note* note : listed.leading) warnings.push_back(NoteText(*note));
+    std::vector<Warning> warnings;
+    for (const Note* note : listed.leading) warnings.push_back({note->kind, NoteText(*note)});
     for (const PieceVerdict* piece : listed.pieces) {
         const bool isExact = exact.contains({piece->line, piece->piece});
         for (const Note& note : piece->notes) {
             if (!IsWarning(note.kind) || (isExact && ExcusedWhenExact(note.kind))) continue;
-            warnings.push_back(LineAndPiece(piece->line, piece->piece) + ": " + piece->shown + ": " + NoteText(note));
+            warnings.push_back({note.kind, LineAndPiece(piece->line, piece->piece) + ": " + piece->shown + ": " + NoteText(note)});
         }
-        if (piece->summarisedMore > 0) warnings.push_back(SummaryText(*piece));
+        // A summary stands for more pieces of this one's kind: that of its first warning.
+        if (piece->summarisedMore > 0) {
+            const auto first = std::find_if(piece->notes.begin(), piece->notes.end(),
+                                            [](const Note& note) { return IsWarning(note.kind); });
+            warnings.push_back({first->kind, SummaryText(*piece)});
+        }
     }
-    for (const Note* note : listed.trailing) warnings.push_back(NoteText(*note));
+    for (const Note* note : listed.trailing) warnings.push_back({note->kind, NoteText(*note)});
     return warnings;
 }
 
@@ -105,7 +127,7 @@ std::string PresetFolder(const std::string& settingsPath) {
 }
 
 std::string PresetText(const PickupValues& values, std::string_view name) {
-    std::string text = name.empty() ? "# Glimmerward settings\n" : "# Glimmerward preset: " + std::string(name) + "\n";
+    std::string text = name.empty() ? "# Glimmerward settings\n" : std::string(NameLineStart) + std::string(name) + "\n";
     text += "# made by glimmerward-check " GLIMMERWARD_VERSION "; every setting not listed has its default\n";
     for (const std::size_t i : Differing(values)) {
         text += std::string(PickupSettings[i].key) + " = " + SettingValueText(i, values) + "\n";
@@ -130,7 +152,7 @@ std::vector<std::string> ListPresets(const std::string& folder) {
     return names;
 }
 
-PresetValues ReadPresetText(std::string_view text) {
+PresetValues ReadSharedText(std::string_view text) {
     if (text.size() > LargestShareText) {
         return RefusedValues(WriteStatus::BadInput,
                              "the text is " + std::to_string(text.size()) + " bytes long, more than the " +
@@ -142,12 +164,39 @@ PresetValues ReadPresetText(std::string_view text) {
                              "there is no text: copy the whole preset, from its first comment line to its last setting");
     }
     const TextReading reading = ReadText(text);
+    const std::vector<Warning> warnings = Warnings(text, reading);
+    const bool noText = std::any_of(warnings.begin(), warnings.end(), [](const Warning& w) { return MeansNoText(w.kind); });
     PresetValues read;
-    read.problems = Warnings(text, reading);
-    if (!read.problems.empty()) return read;
+    for (const Warning& warning : warnings) {
+        if (!noText || MeansNoText(warning.kind)) read.problems.push_back(warning.text);
+    }
+    if (noText) return read;
     read.values = reading.values;
+    read.name = SharedTextName(text);
     read.status = WriteStatus::Written;
     return read;
+}
+
+PresetValues ReadPresetText(std::string_view text) {
+    PresetValues read = ReadSharedText(text);
+    if (read.problems.empty()) return read;
+    read.values.reset();
+    read.status = WriteStatus::BadInput;
+    return read;
+}
+
+std::string SharedTextName(std::string_view text) {
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (line.ends_with('\r')) line.remove_suffix(1);
+        if (line.find_first_not_of(" \t") == std::string_view::npos) continue;
+        if (!line.starts_with(NameLineStart)) return {};
+        const std::string_view name = line.substr(NameLineStart.size());
+        return PresetNameProblem(name).empty() ? std::string(name) : std::string();
+    }
+    return {};
 }
 
 PresetValues ReadPreset(const std::string& settingsPath, std::string_view name) {
@@ -188,43 +237,75 @@ PresetOutcome SavePreset(const std::string& settingsPath, std::string_view name,
     if (const std::string problem = PresetNameProblem(name); !problem.empty()) return Refused(WriteStatus::BadInput, problem);
     const PresetValues current = ReadSettingsValues(settingsPath);
     if (!current.values) return Refused(current.status, current.problems.front());
+    return SavePresetValues(settingsPath, name, *current.values, replace);
+}
 
+PresetOutcome SavePresetValues(const std::string& settingsPath, std::string_view name, const PickupValues& values,
+                               bool replace) {
+    if (const std::string problem = PresetNameProblem(name); !problem.empty()) return Refused(WriteStatus::BadInput, problem);
     const std::string folder = PresetFolder(settingsPath);
     std::error_code error;
     fs::create_directory(folder, error);
     if (error && !fs::is_directory(folder)) {
         const bool there = fs::exists(fs::symlink_status(folder));
-        return Refused(WriteStatus::NotWritten, there ? folder + " is no folder: remove or rename it, then try again"
-                                                      : FolderNotWritableText(folder));
+        if (there) return Refused(WriteStatus::NotWritten, folder + " is no folder: remove or rename it, then try again");
+        return Refused(WriteStatus::NotWritten, FolderNotWritableText(folder), WriteObstacle::FolderNotWritable);
     }
     // The presets of one folder take turns, so that two saves of one name cannot both see none.
     const WriterTurn turn((fs::path(folder) / "presets").string(), TurnWait::WaitForTurn, {});
-    if (!turn.locked()) return Refused(WriteStatus::NotWritten, turn.problem());
+    if (!turn.locked()) return Refused(WriteStatus::NotWritten, turn.problem(), turn.obstacle());
 
     const std::string existing = ExistingPreset(folder, name);
     if (!existing.empty() && !replace) {
-        return Refused(WriteStatus::BadInput, "there is a preset \"" + existing +
-                                                  "\" already: give --replace to save over it, or choose another name");
+        PresetOutcome outcome = Refused(WriteStatus::BadInput, "there is a preset \"" + existing +
+                                                                   "\" already: give --replace to save over it, or choose another name");
+        outcome.exists = true;
+        return outcome;
     }
     const std::string filed = existing.empty() ? std::string(name) : existing;
     const std::string path = PathIn(folder, filed);
     FileTraits traits;
     if (!existing.empty()) {
         if (IsReadOnly(path)) {
-            return Refused(WriteStatus::NotWritten, path + " is read-only: clear \"Read-only\" in its Properties and try again");
+            return Refused(WriteStatus::NotWritten, ReadOnlyText(path), WriteObstacle::ReadOnly);
         }
         traits = ReadableFile(path).traits();
     }
     RemoveDeadTemporaries(path);
-    const std::string text = PresetText(*current.values, filed);
+    const std::string text = PresetText(values, filed);
     const ReplaceResult replaced = ReplaceFileContents(path, text, traits);
-    if (!replaced.replaced) return Refused(WriteStatus::NotWritten, replaced.problem);
+    if (!replaced.replaced) return Refused(WriteStatus::NotWritten, replaced.problem, replaced.obstacle);
 
     PresetOutcome outcome;
-    const std::size_t differing = Differing(*current.values).size();
+    const std::size_t differing = Differing(values).size();
     outcome.done.push_back((existing.empty() ? "saved preset \"" : "replaced preset \"") + filed + "\" as " + path + ": " +
                            (differing == 0 ? std::string("every setting at its default")
                                            : std::to_string(differing) + (differing == 1 ? " setting differs" : " settings differ") +
                                                  " from the defaults"));
+    return outcome;
+}
+
+PresetOutcome DeletePreset(const std::string& settingsPath, std::string_view name) {
+    const std::string folder = PresetFolder(settingsPath);
+    const auto missing = [&folder, name] {
+        PresetOutcome outcome = Refused(WriteStatus::BadInput, "there is no preset \"" + std::string(name) + "\" in " + folder);
+        outcome.missing = true;
+        return outcome;
+    };
+    if (!PresetNameProblem(name).empty()) return missing();
+    // Saves and removals of one folder take turns: a preset saved meanwhile is not taken away unseen.
+    std::error_code error;
+    if (!fs::is_directory(folder, error)) return missing();
+    const WriterTurn turn((fs::path(folder) / "presets").string(), TurnWait::WaitForTurn, {});
+    if (!turn.locked()) return Refused(WriteStatus::NotWritten, turn.problem(), turn.obstacle());
+
+    const std::string existing = ExistingPreset(folder, name);
+    if (existing.empty()) return missing();
+    const std::string path = PathIn(folder, existing);
+    if (IsReadOnly(path)) return Refused(WriteStatus::NotWritten, ReadOnlyText(path), WriteObstacle::ReadOnly);
+    const RemoveResult removed = RemoveOwnFile(path);
+    if (!removed.removed) return Refused(WriteStatus::NotWritten, removed.problem, removed.obstacle);
+    PresetOutcome outcome;
+    outcome.done.push_back("deleted preset \"" + existing + "\", " + path);
     return outcome;
 }

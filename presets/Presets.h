@@ -37,6 +37,9 @@ struct PresetOutcome {
     WriteStatus status = WriteStatus::Written;
     std::vector<std::string> done;      // for the player, in order
     std::vector<std::string> problems;  // why nothing was written
+    WriteObstacle obstacle = WriteObstacle::None;  // what kept a NotWritten preset from being written or removed
+    bool exists = false;  // a save refused only because a preset of that name is there and `replace` was not given
+    bool missing = false;  // a removal refused because there is no preset of that name
 };
 
 // Saves the values the plug-in takes from the settings file at `settingsPath` (every default
@@ -45,20 +48,41 @@ struct PresetOutcome {
 // any case is replaced only with `replace`, and keeps its file's name.
 PresetOutcome SavePreset(const std::string& settingsPath, std::string_view name, bool replace);
 
+// The same for `values` instead of the settings file's.
+PresetOutcome SavePresetValues(const std::string& settingsPath, std::string_view name, const PickupValues& values,
+                               bool replace);
+
+// Removes preset `name` (matched without regard to case) from the presets folder of the
+// settings file at `settingsPath`: only the player's own regular file of that name, never a
+// link or what it leads to. A preset marked read-only is refused, as for a save over it.
+PresetOutcome DeletePreset(const std::string& settingsPath, std::string_view name);
+
 // The values of a preset or a shared text, or the problems that refuse it.
 struct PresetValues {
     std::optional<PickupValues> values;
-    std::vector<std::string> problems;  // in the checker's words, each with its line
-    std::string name;                   // the preset's name as its file spells it; empty for a shared text
+    // In the checker's words, each with its line: why it is refused, or (from ReadSharedText)
+    // what the plug-in reads otherwise than the text seems to say.
+    std::vector<std::string> problems;
+    // The preset's name as its file spells it; for a shared text, the name its header gives
+    // when that is a preset's name, else empty.
+    std::string name;
     WriteStatus status = WriteStatus::BadInput;  // when refused
 };
 
-// The values that the plug-in reads from a shared text or a preset's file: refused when it is
-// no text (larger than 64 KiB, UTF-16, with NUL bytes or control bytes, or nothing but
-// blanks), or when the checker warns about any of its lines. Only an infinity, NaN or denormal
-// is taken despite the checker's warning, where its line holds it in exactly the text that a
-// preset writes for it: the text round-trips every bit, as the sender's game had it.
+// The values that the plug-in reads from a shared text, with the checker's warnings about its
+// lines, refused only when it is no text at all: larger than 64 KiB, UTF-16, with NUL bytes
+// or too many control bytes, or nothing but blanks. An infinity, NaN or denormal in exactly
+// the text that a preset writes for it draws no warning: the text round-trips every bit, as
+// the sender's game had it.
+PresetValues ReadSharedText(std::string_view text);
+
+// ReadSharedText's reading of a shared text or a preset's file, refused as well when the
+// checker warns about any of its lines.
 PresetValues ReadPresetText(std::string_view text);
+
+// The name in the header that PresetText writes ("# Glimmerward preset: NAME"), on the first
+// line that is not blank; empty when there is none or it is no preset's name.
+std::string SharedTextName(std::string_view text);
 
 // Preset `name` from the presets folder of the settings file at `settingsPath`, read as
 // ReadPresetText reads a shared text; matched without regard to case.

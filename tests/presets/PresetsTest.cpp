@@ -255,4 +255,102 @@ TEST(SharedTexts, AreRefusedWithTheCheckersWordsUnlessThePluginReadsThemAsWritte
     EXPECT_EQ(0x7FC00000u, std::bit_cast<std::uint32_t>(taken.values->colors[1].value));
 }
 
+// The page's reading of a pasted text: the values the plug-in takes, with the checker's
+// problems listed beside them, refused only when it is no text at all.
+TEST(SharedTexts, AreReadWithTheirProblemsAndRefusedOnlyWhenTheyAreNoText) {
+    struct Case {
+        const char* what;
+        std::string text;
+        bool refused;
+        std::vector<std::string> problems;  // found in the problems, one each, in order
+        std::string name;                   // the header's name
+    };
+    const std::string utf16("\xFF\xFEP\0i\0c\0k\0u\0p\0S\0i\0z\0e\0 \0=\0 \0002\0\n\0", 32);
+    // 64 KiB of comment lines, each of 64 bytes.
+    std::string full;
+    while (full.size() < LargestShareText) full += "# " + std::string(61, 'x') + "\n";
+    const Case cases[] = {
+        {"nothing", "", true, {"there is no text"}, ""},
+        {"blanks", " \r\n\t\n", true, {"there is no text"}, ""},
+        {"one byte over 64 KiB", full + "\n", true, {"more than the 64 KiB"}, ""},
+        {"UTF-16", utf16, true, {"UTF-16"}, ""},
+        {"a NUL byte among other mistakes", std::string("Volume = 3\nPickupSize = 2\0 3\n", 29), true, {"NUL byte"}, ""},
+        {"control bytes", std::string(40, '\x01') + "\nPickupSize = 2\n", true, {"control bytes"}, ""},
+        {"two mistakes", "# Glimmerward preset: Friend's\r\nPickupSize = 1,5\r\nVolume = 3\r\nTurnSpeed = 0.5\r\n", false,
+         {"warning (decimal comma)", "warning (unknown key)"}, ""},
+        {"a name in the header", "\n# Glimmerward preset: Night (2)\nTurnSpeed = 0.5\n", false, {}, "Night (2)"},
+        {"a device's name in the header", "# Glimmerward preset: NUL.x\nTurnSpeed = 0.5\n", false, {}, ""},
+        {"no header", "TurnSpeed = 0.5\n# Glimmerward preset: Later\n", false, {}, ""},
+        {"exactly 64 KiB", full, false, {}, ""},
+    };
+    for (const Case& c : cases) {
+        const PresetValues read = ReadSharedText(c.text);
+        EXPECT_EQ(c.refused, !read.values.has_value()) << c.what;
+        EXPECT_EQ(c.refused ? WriteStatus::BadInput : WriteStatus::Written, read.status) << c.what;
+        ASSERT_EQ(c.problems.size(), read.problems.size()) << c.what << ": " << (read.problems.empty() ? "" : read.problems.front());
+        for (std::size_t i = 0; i < c.problems.size(); ++i) {
+            EXPECT_NE(std::string::npos, read.problems[i].find(c.problems[i])) << c.what << ": " << read.problems[i];
+        }
+        EXPECT_EQ(c.name, read.name) << c.what;
+        // The command line's reading refuses whatever has a problem.
+        EXPECT_EQ(c.problems.empty(), ReadPresetText(c.text).values.has_value()) << c.what;
+    }
+    // What the plug-in takes from the text with two mistakes: "1,5" as 1, the rest defaults.
+    const PresetValues mistaken = ReadSharedText(cases[6].text);
+    ASSERT_TRUE(mistaken.values.has_value());
+    ASSERT_EQ(2u, mistaken.problems.size());
+    EXPECT_TRUE(mistaken.problems[0].starts_with("line 2: ")) << mistaken.problems[0];
+    EXPECT_TRUE(mistaken.problems[1].starts_with("line 3: ")) << mistaken.problems[1];
+    PickupValues expected = DefaultPickupReading().values;
+    expected.floats[*FindPickupSetting("PickupSize")] = 1.0f;
+    expected.floats[*FindPickupSetting("TurnSpeed")] = 0.5f;
+    EXPECT_EQ(std::vector<std::string>{}, Differences(expected, *mistaken.values));
+}
+
+TEST(Presets, ADeletedPresetsFileIsGoneAndNothingElseIs) {
+    TempFolder game;
+    const fs::path settings = game.write("Glimmerward.ini", "PickupSize = 2\n");
+    ASSERT_EQ(WriteStatus::Written, SavePreset(settings.string(), "One", false).status);
+    ASSERT_EQ(WriteStatus::Written, SavePreset(settings.string(), "Two", false).status);
+    const fs::path folder = game.path() / "Glimmerward-presets";
+
+    const PresetOutcome deleted = DeletePreset(settings.string(), "ONE");
+    ASSERT_EQ(WriteStatus::Written, deleted.status) << deleted.problems.front();
+    EXPECT_FALSE(fs::exists(folder / "One.ini"));
+    EXPECT_EQ(std::vector<std::string>{"Two"}, ListPresets(folder.string()));
+
+    for (const char* name : {"One", "CON", ""}) {
+        const PresetOutcome missing = DeletePreset(settings.string(), name);
+        EXPECT_EQ(WriteStatus::BadInput, missing.status) << name;
+        EXPECT_TRUE(missing.missing) << name;
+    }
+    EXPECT_EQ(std::vector<std::string>{"Two"}, ListPresets(folder.string()));
+
+    // One marked read-only is kept, as it is from a save over it.
+    fs::permissions(folder / "Two.ini", fs::perms::owner_read);
+    const PresetOutcome kept = DeletePreset(settings.string(), "Two");
+    EXPECT_EQ(WriteStatus::NotWritten, kept.status);
+    EXPECT_EQ(WriteObstacle::ReadOnly, kept.obstacle);
+    EXPECT_TRUE(fs::exists(folder / "Two.ini"));
+    fs::permissions(folder / "Two.ini", fs::perms::owner_read | fs::perms::owner_write);
+}
+
+#ifndef _WIN32
+// A link planted under a preset's name is no preset: neither it nor what it leads to is removed.
+TEST(Presets, ALinkUnderAPresetsNameIsNotDeletedNorIsWhatItLeadsTo) {
+    TempFolder game;
+    const fs::path settings = game.write("Glimmerward.ini", "PickupSize = 2\n");
+    const fs::path target = game.write("keep.ini", "PickupSize = 3\n");
+    fs::create_directory(game.path() / "Glimmerward-presets");
+    const fs::path link = game.path() / "Glimmerward-presets" / "Linked.ini";
+    fs::create_symlink(target, link);
+
+    const PresetOutcome refused = DeletePreset(settings.string(), "Linked");
+    EXPECT_EQ(WriteStatus::BadInput, refused.status);
+    EXPECT_TRUE(refused.missing);
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(link)));
+    EXPECT_EQ("PickupSize = 3\n", Bytes(target));
+}
+#endif
+
 }  // namespace
