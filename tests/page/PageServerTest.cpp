@@ -110,16 +110,6 @@ std::string CheckerPrints(const std::vector<std::string>& arguments) {
 }
 
 // Waits `seconds`, on any system.
-// Every byte as %XX, as a client may send any query.
-std::string PercentEncoded(std::string_view text) {
-    std::string encoded;
-    for (const unsigned char c : text) {
-        constexpr char digits[] = "0123456789ABCDEF";
-        encoded += {'%', digits[c >> 4], digits[c & 15]};
-    }
-    return encoded;
-}
-
 void Pause(double seconds) {
     asio::io_context io;
     asio::steady_timer timer(io, std::chrono::duration_cast<std::chrono::steady_clock::duration>(
