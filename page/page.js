@@ -135,7 +135,6 @@
     if (!change.reset && change.value === believed(key)) return false;
     state.waiting.set(key, change);
     if (step && !state.waitingSteps.includes(step)) state.waitingSteps.push(step);
-    pump();
     return true;
   }
 
@@ -419,6 +418,7 @@
     const step = {entry, kind};
     let sent = false;
     for (const [key, part] of entry.parts) sent = enqueue(key, kind === 'undo' ? part.before : part.after, step) || sent;
+    pump();  // all of a step's keys in one request
     if (!sent) {
       const [key] = entry.parts.keys();
       notice('info', [entry.label ? 'The file already has those values.' : 'The file already says ' + key + ' = ' + believed(key) + '.']);
@@ -447,6 +447,7 @@
     step.entry.parts.get(key).after = change;
     if (!continuing) endDrag();
     enqueue(key, change, step);
+    pump();
     render(state);
   }
 

@@ -143,7 +143,8 @@ test.before(async () => {
 
   browser = await chromium.launch({executablePath: '/usr/bin/chromium', args: ['--no-sandbox']});
   // A laptop's screen less the browser's own bars.
-  page = await browser.newPage({viewport: {width: 1366, height: 660}});
+  // One context for the pages of both game folders, which share its clipboard.
+  page = await (await browser.newContext({viewport: {width: 1366, height: 660}})).newPage();
   const errors = [];
   page.on('pageerror', (error) => errors.push(error.message));
   // The browser's own request for /favicon.ico carries no key and is refused, as it should be.
@@ -466,7 +467,7 @@ test('the file differs from the release\'s in the two lines changed, and the plu
 let secondServer;
 const presetFile = (folder, name) => path.join(folder, 'Glimmerward-presets', name + '.ini');
 // Every setting's value text in a settings file, by key.
-const values = (text) => new Map(lines(text).map((line) => /^(\w+) = (.*)$/.exec(line)).filter(Boolean).map((m) => [m[1], m[2]]));
+const values = (text) => new Map(text.split(/\r?\n/).map((line) => /^(\w+) = (.*)$/.exec(line)).filter(Boolean).map((m) => [m[1], m[2]]));
 
 test('a preset saved, settings changed, the preset applied, and its apply taken back with one undo', async () => {
   const saved = read();
@@ -484,6 +485,7 @@ test('a preset saved, settings changed, the preset applied, and its apply taken 
     await fileLine(name, value);
   }
   const changed = read();
+  await sleep(300);  // the last change's "written:" line may still be on its way
   const writesBefore = writes();
   await page.getByRole('button', {name: 'Apply the preset Calm evening', exact: true}).click();
   await fileWhere((text) => text === saved, 'the file as the preset was saved');
@@ -521,6 +523,7 @@ test('the share text goes through the real clipboard into a second game folder\'
   const second = path.join(work, 'Second game');
   fs.mkdirSync(second);
   fs.copyFileSync(path.join(game, 'Glimmerward-defaults.ini'), path.join(second, 'Glimmerward.ini'));
+  assert.equal(spawnSync(env('PAGE_GAME_FILE'), [path.join(second, 'Game.exe')]).status, 0);
   const secondBefore = fs.readFileSync(path.join(second, 'Glimmerward.ini'), 'latin1');
   secondServer = await serve(second, ['--no-browser'], process.env);
   const context = page.context();
@@ -535,7 +538,7 @@ test('the share text goes through the real clipboard into a second game folder\'
     ['EffectStrength = 2', 'PickupColor_5 = 255 0 0 0 1', 'PickupSize = 3', 'TurnSpeed = 0.01']);
   assert.ok(!shared.includes(work) && !shared.includes('Glimmerward.ini'), `the share text names a path:\n${shared}`);
 
-  const other = await context.newPage({viewport: {width: 1366, height: 660}});
+  const other = await context.newPage();
   await other.goto(secondServer.url);
   await other.waitForFunction(() => document.getElementById('value-PickupSize')?.value === '1.2');
   await other.getByRole('button', {name: 'Paste a shared preset', exact: true}).click();
@@ -543,6 +546,7 @@ test('the share text goes through the real clipboard into a second game folder\'
   await other.locator('#share-preview tbody tr').nth(3).waitFor();
   assert.equal(await other.locator('#share-preview tbody tr').count(), 4);
   assert.equal(fs.readFileSync(path.join(second, 'Glimmerward.ini'), 'latin1'), secondBefore, 'written before the player confirmed');
+  await other.locator('#presets').scrollIntoViewIfNeeded();
   await other.screenshot({path: path.join(path.dirname(env('PAGE_SCREENSHOT')), 'presets-panel.png')});
   await other.getByRole('button', {name: 'Apply it', exact: true}).click();
   await other.waitForFunction(() => /Applied the pasted preset/.test(document.getElementById('status').textContent));
