@@ -303,8 +303,11 @@
   }
 
   function applyPreset(name) {
-    whenQuiet(() => api('/api/presets/apply', {name, expect: state.file.version}),
-      (status, answer) => answered(status, answer, 'the preset “' + name + '”'));
+    whenQuiet(() => api('/api/presets/apply', {name, expect: state.file.version}), (status, answer) => {
+      answered(status, answer, 'the preset “' + name + '”');
+      // Refused: the preset may have gone meanwhile, so the list is asked for again.
+      if (answer.outcome !== 'written' && answer.outcome !== 'unchanged') listPresets();
+    });
   }
 
   function deletePreset(name) {

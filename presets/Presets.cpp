@@ -206,8 +206,9 @@ PresetValues ReadPreset(const std::string& settingsPath, std::string_view name) 
     const std::string folder = PresetFolder(settingsPath);
     const std::string existing = ExistingPreset(folder, name);
     if (existing.empty()) {
-        return RefusedValues(WriteStatus::BadInput, "there is no preset \"" + std::string(name) + "\" in " + folder +
-                                                        ": --presets lists the presets there");
+        PresetValues missing = RefusedValues(WriteStatus::BadInput, "there is no preset \"" + std::string(name) + "\" in " + folder);
+        missing.missing = true;
+        return missing;
     }
     const std::string path = PathIn(folder, existing);
     const FileRead file = ReadWholeFile(path, LargestSettingsFile);
@@ -257,8 +258,7 @@ PresetOutcome SavePresetValues(const std::string& settingsPath, std::string_view
 
     const std::string existing = ExistingPreset(folder, name);
     if (!existing.empty() && !replace) {
-        PresetOutcome outcome = Refused(WriteStatus::BadInput, "there is a preset \"" + existing +
-                                                                   "\" already: give --replace to save over it, or choose another name");
+        PresetOutcome outcome = Refused(WriteStatus::BadInput, "there is a preset \"" + existing + "\" already");
         outcome.exists = true;
         return outcome;
     }

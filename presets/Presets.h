@@ -67,6 +67,7 @@ struct PresetValues {
     // when that is a preset's name, else empty.
     std::string name;
     WriteStatus status = WriteStatus::BadInput;  // when refused
+    bool missing = false;  // refused because there is no preset of that name
 };
 
 // The values that the plug-in reads from a shared text, with the checker's warnings about its

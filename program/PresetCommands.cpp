@@ -32,7 +32,9 @@ ExitStatus Refuse(const std::vector<std::string>& problems, const char* ending) 
 }
 
 ExitStatus Refused(const PresetValues& read, const char* ending) {
-    Refuse(read.problems, ending);
+    std::vector<std::string> problems = read.problems;
+    if (read.missing) problems.push_back("--presets lists the presets there");
+    Refuse(problems, ending);
     return ExitStatusOf(read.status);
 }
 
@@ -78,7 +80,9 @@ std::variant<PickupValues, ExitStatus> RunPresetCommand(const PresetCommand& com
             const PresetOutcome outcome = SavePreset(settings, command.name, command.replace);
             for (const std::string& done : outcome.done) std::printf("%s\n", done.c_str());
             if (outcome.status != WriteStatus::Written) {
-                Refuse(outcome.problems, "no preset was saved");
+                std::vector<std::string> problems = outcome.problems;
+                if (outcome.exists) problems.push_back("give --replace to save over it, or choose another name");
+                Refuse(problems, "no preset was saved");
                 return ExitStatusOf(outcome.status);
             }
             return ExitStatus::NothingWrong;

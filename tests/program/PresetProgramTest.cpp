@@ -146,6 +146,10 @@ TEST(PresetProgram, AnswersEveryMistakenPresetCommandWithAUsageErrorAndWritesNot
         const CheckerRun refused = RunChecker(arguments);
         EXPECT_EQ(3, refused.status) << arguments.front() << ": " << refused.output;
     }
+    // A preset that is not there: the command line says how to see those that are.
+    const CheckerRun nowhere = RunChecker({"--apply-preset", "Nowhere", game.path()});
+    EXPECT_NE(std::string::npos, nowhere.output.find("there is no preset \"Nowhere\"")) << nowhere.output;
+    EXPECT_NE(std::string::npos, nowhere.output.find("--presets lists the presets there")) << nowhere.output;
     EXPECT_EQ(before, ReadFile(game.settings));
     EXPECT_FALSE(fs::exists(game.folder.path() / "Glimmerward-presets"));
 }
