@@ -22,10 +22,11 @@ struct CheckerRun {
     std::string output;  // standard output and error together
 };
 
-CheckerRun RunChecker(std::vector<std::string> arguments) {
+// `input`: a file for its standard input, or none.
+CheckerRun RunChecker(std::vector<std::string> arguments, const std::string& input = {}) {
     arguments.insert(arguments.begin(), CheckerProgram());
     arguments.push_back("--no-wait");
-    ChildProcess checker(arguments);
+    ChildProcess checker(arguments, ChildProcess::Console::Shared, input);
     const int status = checker.finish();
     return {status, checker.output()};
 }
@@ -71,23 +72,36 @@ TEST(PresetProgram, ExportedInOneGameFolderAndImportedInAnotherTheValuesAreEqual
     EXPECT_EQ(1, imported.status) << imported.output;
     EXPECT_NE(std::string::npos, imported.output.find("set PickupSize = 2.5")) << imported.output;
     EXPECT_EQ(std::vector<std::string>{}, Differences(mine.values(), friends.values()));
+
+    // The same text through standard input, as a script pipes it.
+    const GameFolder piped("TextAlpha = 3\n");
+    const CheckerRun fromInput = RunChecker({"--import", "-", piped.path()}, shared.string());
+    EXPECT_EQ(1, fromInput.status) << fromInput.output;
+    EXPECT_EQ(std::vector<std::string>{}, Differences(mine.values(), piped.values()));
 }
 
 TEST(PresetProgram, AnImportedTextWithProblemsIsRefusedWithThemListedAndNothingWritten) {
     const GameFolder friends("");
     const std::string before = ReadFile(friends.settings);
     const fs::path shared = friends.folder.write("shared.txt", "PickupSize = 1,5\nVolume = 3\nTurnSpeed = 0.004\n");
+    // More than 64 KiB of comment lines: standard input is read no further than that.
+    const fs::path large = friends.folder.write("large.txt", std::string(70000, '#') + "\nPickupSize = 2\n");
     struct Case {
         std::vector<std::string> arguments;
         std::vector<std::string> said;
+        std::string input;  // standard input's file
     };
+    const std::vector<std::string> problems = {"line 1: PickupSize = 1,5: warning (decimal comma)",
+                                               "line 2: Volume = 3: warning (unknown key)"};
     const Case cases[] = {
-        {{"--import", shared.string(), friends.path()}, {"line 1: PickupSize = 1,5: warning (decimal comma)", "line 2: Volume = 3: warning (unknown key)"}},
-        {{"--import", "-", friends.path()}, {"there is no text"}},
-        {{"--import", (friends.folder.path() / "none.txt").string(), friends.path()}, {"does not exist"}},
+        {{"--import", shared.string(), friends.path()}, problems, {}},
+        {{"--import", "-", friends.path()}, problems, shared.string()},
+        {{"--import", "-", friends.path()}, {"there is no text"}, {}},
+        {{"--import", "-", friends.path()}, {"KiB a preset may have"}, large.string()},
+        {{"--import", (friends.folder.path() / "none.txt").string(), friends.path()}, {"does not exist"}, {}},
     };
     for (const Case& c : cases) {
-        const CheckerRun refused = RunChecker(c.arguments);
+        const CheckerRun refused = RunChecker(c.arguments, c.input);
         EXPECT_EQ(3, refused.status) << refused.output;
         for (const std::string& words : c.said) EXPECT_NE(std::string::npos, refused.output.find(words)) << refused.output;
         EXPECT_NE(std::string::npos, refused.output.find("nothing was changed")) << refused.output;
