@@ -238,5 +238,20 @@ ValueParse<PickupColorEntry> ParseColorValue(std::string_view text, const Pickup
 std::string ColorValueText(const PickupColorEntry& entry) {
     std::string text;
     for (const std::uint8_t channel : entry.channels) text += std::to_string(channel) + ' ';
-    return text + ShortestDecimal(entry.value, SettingKind::Color);
+    return text + NumberText(entry.value, SettingKind::Color);
+}
+
+std::string SettingValueText(std::size_t setting, const PickupValues& values) {
+    if (setting < FloatSettingCount) return NumberText(values.floats[setting], SettingKind::Float);
+    return ColorValueText(values.colors[setting - FloatSettingCount]);
+}
+
+bool SameSettingValue(std::size_t setting, const PickupValues& a, const PickupValues& b) {
+    if (setting < FloatSettingCount) {
+        return std::bit_cast<std::uint32_t>(a.floats[setting]) == std::bit_cast<std::uint32_t>(b.floats[setting]);
+    }
+    const PickupColorEntry& first = a.colors[setting - FloatSettingCount];
+    const PickupColorEntry& second = b.colors[setting - FloatSettingCount];
+    return first.channels == second.channels &&
+           std::bit_cast<std::uint32_t>(first.value) == std::bit_cast<std::uint32_t>(second.value);
 }

@@ -3,6 +3,7 @@
 // the conversion the plug-in applies to that kind of setting.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -46,6 +47,16 @@ ValueParse<float> ParseFloatValue(std::string_view text, SettingKind kind);
 // number of `current`.
 ValueParse<PickupColorEntry> ParseColorValue(std::string_view text, const PickupColorEntry& current);
 
-// "c0 c1 c2 c3 number", the number as ShortestDecimal writes it for SettingKind::Color; so a
-// NaN number, which has no text, is the caller's error here too.
+// "c0 c1 c2 c3 number", the number as NumberText writes it for SettingKind::Color.
 std::string ColorValueText(const PickupColorEntry& entry);
+
+// The text of setting `setting`'s value (its index in PickupSettings) among `values`, as the
+// settings file holds it: NumberText for a float, ColorValueText for a colour entry. The
+// plug-in reads back every bit of any value it can take: an infinity from "1e39", a denormal
+// from its shortest decimal, and its only two NaNs, the positive and the negative quiet NaN,
+// from "nan" and "-nan".
+std::string SettingValueText(std::size_t setting, const PickupValues& values);
+
+// Whether setting `setting` has the same value in `a` and `b`, bit for bit: a NaN is the same
+// NaN, and 0 is not -0.
+bool SameSettingValue(std::size_t setting, const PickupValues& a, const PickupValues& b);

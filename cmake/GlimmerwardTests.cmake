@@ -19,3 +19,18 @@ function(glimmerward_standin_test name)
     endif()
   endforeach()
 endfunction()
+
+# A live test: the real plug-in in the stand-in host reads the settings file on every hooked
+# call while WRITER, a program of its own, changes it. Each variant gets a folder of its own
+# with copies of the DLL and the writer beside it.
+function(glimmerward_live_test name)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "WRITER" "SOURCES;LIBRARIES")
+  glimmerward_standin_test(${name} SOURCES ${arg_SOURCES} LIBRARIES ${arg_LIBRARIES})
+  foreach(suffix 400000 1000000)
+    set(target ${name}_${suffix}_tests)
+    set(folder ${CMAKE_CURRENT_BINARY_DIR}/${suffix})
+    set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${folder})
+    glimmerward_plugin_copy(${target} ${folder})
+    glimmerward_copy_into(${target} ${folder} ${arg_WRITER} ${arg_WRITER}.exe)
+  endforeach()
+endfunction()

@@ -73,12 +73,6 @@ std::string FolderOf(const std::string& path) {
     return (error ? fs::path(path) : absolute).parent_path().string();
 }
 
-std::string FolderNotWritableText(const std::string& path) {
-    return "the folder " + FolderOf(path) + " may not be written to, so " + path +
-           " cannot be written. Check that you may write to that folder; a game in Program Files needs the checker "
-           "started as administrator";
-}
-
 ReplaceResult NotReplaced(std::string problem, WriteObstacle obstacle, int retries = 0) {
     ReplaceResult result;
     result.retries = retries;
@@ -175,6 +169,12 @@ int WriteNewFile(const std::string& path, const std::string& bytes, const FileTr
 #endif
 
 }  // namespace
+
+std::string FolderNotWritableText(const std::string& path) {
+    return "the folder " + FolderOf(path) + " may not be written to, so " + path +
+           " cannot be written. Check that you may write to that folder; a game in Program Files needs the checker "
+           "started as administrator";
+}
 
 std::string LinkTarget(const std::string& path, std::string& problem) {
     fs::path at(path);
@@ -297,21 +297,65 @@ void RemoveDeadTemporaries(const std::string& path) {
         const std::optional<unsigned long> id = TemporaryProcess(name, target);
         // The caller holds the writers' turn, so no temporary file of this process is in use.
         if (!id || (*id != ProcessId() && ProcessAlive(*id))) continue;
-        const std::string leftover = it->path().string();
-#ifdef _WIN32
-        const DWORD attributes = GetFileAttributesA(leftover.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES ||
-            (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
-            continue;
-        }
-        DeleteFileA(leftover.c_str());
-#else
-        // Only the player's own files: what another user put under such a name is theirs.
-        struct stat status;
-        if (::lstat(leftover.c_str(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != ::geteuid()) continue;
-        ::unlink(leftover.c_str());
-#endif
+        RemoveOwnFile(it->path().string());
     }
+}
+
+RemoveResult RemoveOwnFile(const std::string& path) {
+    RemoveResult result;
+    const std::string leftAlone = " so it was left as it is";
+#ifdef _WIN32
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        result.problem = path + " is not there any more";
+        result.obstacle = WriteObstacle::Other;
+        return result;
+    }
+    // A reparse point is a link or a junction: removing it takes away what another program put there.
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
+        result.problem = path + " is a folder or a link, not a file," + leftAlone;
+        result.obstacle = WriteObstacle::Other;
+        return result;
+    }
+    if (DeleteFileA(path.c_str())) {
+        result.removed = true;
+        return result;
+    }
+    const DWORD error = GetLastError();
+    if (MayNotWrite(error)) {
+        result.problem = FolderNotWritableText(path);
+        result.obstacle = WriteObstacle::FolderNotWritable;
+    } else {
+        result.problem = "cannot remove " + path + " (Windows error " + std::to_string(error) + ")";
+        result.obstacle = error == ERROR_SHARING_VIOLATION ? WriteObstacle::InUse : WriteObstacle::Other;
+    }
+#else
+    // Only the player's own files: what another user put there is theirs.
+    struct stat status;
+    if (::lstat(path.c_str(), &status) != 0) {
+        result.problem = path + " is not there any more";
+        result.obstacle = WriteObstacle::Other;
+        return result;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        result.problem = path + " is a link or no file," + leftAlone;
+        result.obstacle = WriteObstacle::Other;
+        return result;
+    }
+    if (status.st_uid != ::geteuid()) {
+        result.problem = path + " belongs to another user," + leftAlone;
+        result.obstacle = WriteObstacle::Other;
+        return result;
+    }
+    if (::unlink(path.c_str()) == 0) {
+        result.removed = true;
+        return result;
+    }
+    const int error = errno;
+    result.problem = MayNotWrite(error) ? FolderNotWritableText(path) : "cannot remove " + path + ": " + std::strerror(error);
+    result.obstacle = MayNotWrite(error) ? WriteObstacle::FolderNotWritable : WriteObstacle::Other;
+#endif
+    return result;
 }
 
 WriterTurn::WriterTurn(const std::string& path, TurnWait wait, const FileTraits& settings) { take(path, wait, settings); }

@@ -30,6 +30,10 @@ enum class WriteObstacle {
     Other,
 };
 
+// The advice for `path` when its folder may not be written to (a protected folder, a
+// read-only medium), in the words every failed write of the tools gives.
+std::string FolderNotWritableText(const std::string& path);
+
 struct ReplaceResult {
     bool replaced = false;
     int retries = 0;      // how often the replacement step was tried again
@@ -52,6 +56,16 @@ enum class NewFile {
 // Makes `path` with `bytes` and the traits of `like` only where nothing is yet, as a
 // replacement makes its temporary file: an existing file or link is never replaced or followed.
 NewFile CreateNewFile(const std::string& path, const std::string& bytes, const FileTraits& like = {});
+
+struct RemoveResult {
+    bool removed = false;
+    std::string problem;  // why not, for a player
+    WriteObstacle obstacle = WriteObstacle::None;
+};
+
+// Removes `path` when it is the player's own regular file, and nothing else: a link there is
+// neither followed nor removed, a folder or another user's file is left as it is.
+RemoveResult RemoveOwnFile(const std::string& path);
 
 // Removes the temporary files beside `path` whose process is gone (a run that was stopped
 // left them), and only those that are the player's own regular files: never through a link.

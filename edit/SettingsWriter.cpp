@@ -115,6 +115,11 @@ WriteOutcome WriteSettings(const std::string& path, const std::string& defaults,
 
     const PickupReading current = ReadPickupSettings(TextSource(file.bytes));
     std::vector<SettingChange> changes;
+    if (write.values) {
+        for (std::size_t i = 0; i < PickupSettings.size(); ++i) {
+            if (!SameSettingValue(i, current.values, *write.values)) changes.push_back({i, SettingValueText(i, *write.values)});
+        }
+    }
     for (const SettingSet& set : write.sets) {
         const auto index = FindPickupSetting(set.key);
         if (!index) {

@@ -3,11 +3,13 @@
 // written, the version before is kept as a backup, and the program's own writers take turns.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "basis/ExitStatus.h"
 #include "edit/FileReplace.h"
+#include "src/settings/PickupSettings.h"
 
 // One setting's new value as the player gave it: a float as a decimal number, a colour entry
 // as its five fields or "#RRGGBB".
@@ -23,6 +25,10 @@ struct SettingsWrite {
     std::vector<std::string> resets;  // "KEY": its default, written into its winning line
     std::string expect;               // the version the file must still be; empty for any
     bool expectNoFile = false;        // the file must not exist: the caller saw none
+    // Every one of the 59 settings takes its value here, bit for bit, before `sets` and
+    // `resets`: a setting that has it already keeps its text, any other gets the value's text
+    // (SettingValueText) in its winning line, or a line at the end.
+    std::optional<PickupValues> values = std::nullopt;
 };
 
 // Each outcome is the exit status the command line ends with for it.

@@ -1,5 +1,7 @@
 #include "page/PageChange.h"
 
+#include <utility>
+
 #include "basis/Text.h"
 
 using nlohmann::json;
@@ -13,13 +15,15 @@ bool IsText(const json& body, const char* member) { return body.contains(member)
 // A member that may be missing, else an array.
 bool IsListOrMissing(const json& body, const char* member) { return !body.contains(member) || body[member].is_array(); }
 
-std::string Advice(const WriteOutcome& outcome) {
-    if (outcome.status == WriteStatus::NoFile) {
+}  // namespace
+
+std::string WriteAdvice(WriteStatus status, WriteObstacle obstacle) {
+    if (status == WriteStatus::NoFile) {
         return "There is no settings file, and none can be made here. Put Glimmerward-defaults.ini from the release "
                "beside the game's executable and start glimmerward-check again.";
     }
-    if (outcome.status != WriteStatus::NotWritten) return {};
-    switch (outcome.obstacle) {
+    if (status != WriteStatus::NotWritten) return {};
+    switch (obstacle) {
         case WriteObstacle::ReadOnly:
             return "The settings file is marked read-only. In Explorer, open its Properties, clear \"Read-only\", then "
                    "make the change again.";
@@ -42,6 +46,8 @@ std::string Advice(const WriteOutcome& outcome) {
     return "Make the change again. If it keeps failing, edit Glimmerward.ini in Notepad instead.";
 }
 
+namespace {
+
 struct Outcome {
     const char* name;
     int status;
@@ -58,13 +64,21 @@ Outcome OutcomeOf(const WriteOutcome& outcome) {
     return {"not-written", 500};
 }
 
-json Texts(const std::vector<std::string>& texts) {
+}  // namespace
+
+json PageTexts(const std::vector<std::string>& texts) {
     json list = json::array();
     for (const std::string& text : texts) list.push_back(Utf8FromPathText(text));
     return list;
 }
 
-}  // namespace
+SettingsWrite WriteAgainst(std::string expect) {
+    SettingsWrite write;
+    // The writer takes an empty version for any; the page means that it saw no file.
+    write.expectNoFile = expect.empty();
+    write.expect = std::move(expect);
+    return write;
+}
 
 ChangeRequest ParseChange(std::string_view body) {
     const json parsed = json::parse(body, nullptr, false);
@@ -74,9 +88,7 @@ ChangeRequest ParseChange(std::string_view body) {
         return Refused("The change needs \"expect\" as a text, and \"set\" and \"reset\" as lists.");
     }
     ChangeRequest request;
-    request.write.expect = parsed["expect"].get<std::string>();
-    // The writer takes an empty version for any; the page means that it saw no file.
-    request.write.expectNoFile = request.write.expect.empty();
+    request.write = WriteAgainst(parsed["expect"].get<std::string>());
     for (const json& set : parsed.value("set", json::array())) {
         if (!set.is_object() || !IsText(set, "key") || !IsText(set, "value")) {
             return Refused("Each setting set needs \"key\" and \"value\" as texts.");
@@ -95,7 +107,10 @@ ChangeRequest ParseChange(std::string_view body) {
 
 ChangeAnswer MakeChange(const PageFile& file, const SettingsWrite& write) {
     // The page waits for no other writer: its player is told at once, and may try again.
-    WriteOutcome outcome = WriteSettings(file.path, file.defaults, write, TurnWait::AnswerAtOnce);
+    return ChangeAnswerOf(file, WriteSettings(file.path, file.defaults, write, TurnWait::AnswerAtOnce));
+}
+
+ChangeAnswer ChangeAnswerOf(const PageFile& file, WriteOutcome outcome) {
     if (outcome.status == WriteStatus::NotExpectedVersion) {
         // The writer's words name versions for the command line; the page shows the file anew.
         outcome.problems = {"the settings file was changed outside this page (by hand or by another program) since "
@@ -105,9 +120,9 @@ ChangeAnswer MakeChange(const PageFile& file, const SettingsWrite& write) {
     const Outcome result = OutcomeOf(outcome);
     ChangeAnswer answer{result.status,
                         {{"outcome", result.name},
-                         {"done", Texts(outcome.changed)},
-                         {"problems", Texts(outcome.problems)},
-                         {"advice", Advice(outcome)},
+                         {"done", PageTexts(outcome.changed)},
+                         {"problems", PageTexts(outcome.problems)},
+                         {"advice", WriteAdvice(outcome.status, outcome.obstacle)},
                          {"state", PageState(file, outcome)}},
                         {}};
     if (!outcome.changed.empty()) {

@@ -30,6 +30,8 @@
 #include "page/EmbeddedFiles.h"
 #include "page/PageChange.h"
 #include "page/PageKey.h"
+#include "page/PagePresets.h"
+#include "presets/Presets.h"
 
 namespace asio = boost::asio;
 namespace beast = boost::beast;
@@ -45,8 +47,10 @@ using Response = http::response<http::string_body>;
 // Takes a request's answer, at once or once the writer is done.
 using Reply = std::function<void(Response)>;
 
-// The page sends small requests: a change of every setting at once stays far below these.
-constexpr std::size_t BodyLimit = 64 * 1024;
+// The page sends small requests: a change of every setting at once stays far below these. The
+// largest is a shared text of the largest size taken, which JSON may send with every byte
+// escaped as six ("\u0041"), with room beyond it so that a text too long is refused in words.
+constexpr std::size_t BodyLimit = 7 * LargestShareText;
 constexpr std::size_t HeaderLimit = 16 * 1024;
 // From a new connection to the end of its first request, from the first byte of a later one
 // to its end, and for writing an answer: ample for a browser on this computer, short enough
@@ -99,6 +103,45 @@ Response PageAnswer(unsigned version) {
                      std::string(SettingsPageScriptSource()) +
                      "; connect-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'");
     return response;
+}
+
+enum class Api {
+    State,
+    Change,
+    PresetList,
+    ShareText,
+    PresetReading,  // a request about presets that reads alone, answered on the loop as the state is
+    PresetWriting,  // one that writes, answered on the writer's thread as a change is
+};
+
+using PresetJob = ChangeAnswer (*)(const PageFile&, const PresetRequest&);
+
+// What the page's script may ask for: each address takes one method.
+struct ApiRoute {
+    std::string_view path;
+    http::verb method;
+    Api api;
+    PresetAsk ask;  // for a request about presets: its body's kind, and what answers it
+    PresetJob job;
+};
+
+constexpr ApiRoute ApiRoutes[] = {
+    {"/api/state", http::verb::get, Api::State, {}, nullptr},
+    {"/api/change", http::verb::post, Api::Change, {}, nullptr},
+    {"/api/presets", http::verb::get, Api::PresetList, {}, nullptr},
+    {"/api/presets/save", http::verb::post, Api::PresetWriting, PresetAsk::Save, PageSavePreset},
+    {"/api/presets/apply", http::verb::post, Api::PresetWriting, PresetAsk::Apply, PageApplyPreset},
+    {"/api/presets/delete", http::verb::post, Api::PresetWriting, PresetAsk::Delete, PageDeletePreset},
+    {"/api/share", http::verb::get, Api::ShareText, {}, nullptr},
+    {"/api/share/preview", http::verb::post, Api::PresetReading, PresetAsk::Preview, PagePreviewShared},
+    {"/api/share/apply", http::verb::post, Api::PresetWriting, PresetAsk::ApplyShared, PageApplyShared},
+};
+
+const ApiRoute* FindApiRoute(std::string_view path) {
+    for (const ApiRoute& route : ApiRoutes) {
+        if (route.path == path) return &route;
+    }
+    return nullptr;
 }
 
 // A request's path, still percent-encoded, and its query, read by Boost.URL. A target that is
@@ -200,8 +243,8 @@ private:
     void accept();
     void acceptLater();
     bool makeRoom();
-    void answerApi(const Request& request, const Target& target, bool keyed, const Reply& reply);
-    void change(const SettingsWrite& write, unsigned version, Reply reply);
+    void answerApi(const Request& request, const ApiRoute& route, const Target& target, bool keyed, const Reply& reply);
+    void write(std::function<ChangeAnswer()> job, unsigned version, Reply reply);
     bool ownAddress(std::string_view host, std::string_view scheme) const {
         return host == std::string(scheme) + "127.0.0.1:" + port || host == std::string(scheme) + "localhost:" + port;
     }
@@ -414,49 +457,65 @@ bool PageSite::answer(const Request& request, const Reply& reply) {
     if (target.path == "/") {
         // The page holds no data: a reload after its script took the key out of the address works.
         reply(request.method() == http::verb::get ? PageAnswer(version) : NotAllowed(version, "GET"));
-    } else if (target.path == "/api/state" || target.path == "/api/change") {
-        answerApi(request, target, keyed, reply);
+    } else if (const ApiRoute* route = FindApiRoute(target.path)) {
+        answerApi(request, *route, target, keyed, reply);
     } else {
         reply(Refusal(http::status::not_found, version, "There is nothing at this address."));
     }
     return keyed;
 }
 
-void PageSite::answerApi(const Request& request, const Target& target, bool keyed, const Reply& reply) {
+void PageSite::answerApi(const Request& request, const ApiRoute& route, const Target& target, bool keyed,
+                         const Reply& reply) {
     const unsigned version = request.version();
     if (!keyed) {
         return reply(Refusal(http::status::forbidden, version,
                              "The request lacks the page's key: open the page from the address that glimmerward-check shows."));
     }
-    if (target.path == "/api/state") {
-        if (request.method() != http::verb::get) return reply(NotAllowed(version, "GET"));
-        const std::optional<std::string> since = QueryValue(target.query, "since");
-        if (since) {
-            if (const std::string now = CurrentVersion(file.path); *since == now) {
-                return reply(JsonAnswer(http::status::ok, version, UnchangedState(now)));
+    if (request.method() != route.method) return reply(NotAllowed(version, route.method == http::verb::get ? "GET" : "POST"));
+    const auto answerNow = [&reply, version](const ChangeAnswer& answer) {
+        reply(JsonAnswer(static_cast<http::status>(answer.status), version, answer.body));
+    };
+    switch (route.api) {
+        case Api::State: {
+            const std::optional<std::string> since = QueryValue(target.query, "since");
+            if (since) {
+                if (const std::string now = CurrentVersion(file.path); *since == now) {
+                    return reply(JsonAnswer(http::status::ok, version, UnchangedState(now)));
+                }
             }
+            return reply(JsonAnswer(http::status::ok, version, PageState(file)));
         }
-        return reply(JsonAnswer(http::status::ok, version, PageState(file)));
+        case Api::PresetList: return reply(JsonAnswer(http::status::ok, version, PagePresetList(file)));
+        case Api::ShareText: return answerNow(PageShareText(file, QueryValue(target.query, "name")));
+        case Api::Change:
+        case Api::PresetReading:
+        case Api::PresetWriting: break;
     }
-    if (request.method() != http::verb::post) return reply(NotAllowed(version, "POST"));
     if (!ownAddress(request[http::field::origin], "http://")) {
         return reply(Refusal(http::status::forbidden, version, "Changes are taken only from the settings page itself."));
     }
     if (!IsJson(request[http::field::content_type])) {
         return reply(Refusal(http::status::unsupported_media_type, version, "A change must come as JSON."));
     }
-    const ChangeRequest change = ParseChange(request.body());
-    if (!change.problem.empty()) return reply(Refusal(http::status::bad_request, version, change.problem));
-    this->change(change.write, version, reply);
+    if (route.api == Api::Change) {
+        const ChangeRequest change = ParseChange(request.body());
+        if (!change.problem.empty()) return reply(Refusal(http::status::bad_request, version, change.problem));
+        return write([this, asked = change.write] { return MakeChange(file, asked); }, version, reply);
+    }
+    PresetRequest asked = ParsePresetRequest(request.body(), route.ask);
+    if (!asked.problem.empty()) return reply(Refusal(http::status::bad_request, version, asked.problem));
+    if (route.api == Api::PresetReading) return answerNow(route.job(file, asked));
+    write([this, job = route.job, asked = std::move(asked)] { return job(file, asked); }, version, reply);
 }
 
 // The writer may wait for its turn while another program holds it: it runs on its own thread,
 // and the answer comes back to the loop, which alone touches connections and the console.
-void PageSite::change(const SettingsWrite& write, unsigned version, Reply reply) {
-    asio::post(writer, [this, write, version, reply = std::move(reply)]() mutable {
+void PageSite::write(std::function<ChangeAnswer()> job, unsigned version, Reply reply) {
+    asio::post(writer, [this, job = std::move(job), version, reply = std::move(reply)]() mutable {
         std::optional<ChangeAnswer> answered;
         try {
-            answered = MakeChange(file, write);
+            answered = job();
         } catch (const std::exception&) {
         }
         // `reply` holds the connection: taken out here, so that it always ends on the loop.

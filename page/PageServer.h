@@ -2,7 +2,8 @@
 // request checked for the page's own address. The page's own file holds no data and is served
 // to any such request; every /api request needs the secret key before anything is read or
 // written. Nothing in a request names a file: it shows and changes the one settings file
-// it was given (and what the settings writer keeps beside it). Other programs on this computer
+// it was given (and what the settings writer keeps beside it), and the presets beside it,
+// named by preset names, which name no other file. Other programs on this computer
 // cannot starve it: requests have a short deadline, connections are bounded, and writes run
 // beside the loop that answers.
 #pragma once

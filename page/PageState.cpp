@@ -16,25 +16,23 @@ using nlohmann::json;
 
 namespace {
 
-// A colour entry in the page's JSON, its value and its default alike: its five fields as one
-// text, as the writer writes them and the page's fields show them.
-std::string ColorText(const std::array<std::uint8_t, 4>& channels, float number) {
-    return ChannelText(channels) + " " + NumberText(number, SettingKind::Color);
-}
-
 json SettingJson(std::size_t index, const FinalSetting& final) {
     const PickupSetting& setting = PickupSettings[index];
     json entry = {{"key", final.key},
                   {"group", GroupName(setting.group)},
                   {"description", SettingDescription(index)},
                   {"kind", final.color ? "color" : "float"}};
+    // A colour entry's value and default alike as its five fields in one text, as the writer
+    // writes them and the page's fields show them.
     if (final.color) {
-        entry["value"] = ColorText(final.channels, final.value);
-        entry["default"] = ColorText(setting.defaultChannels, setting.defaultValue);
+        entry["value"] = ColorValueText({final.channels, final.value});
+        entry["default"] = ColorValueText({setting.defaultChannels, setting.defaultValue});
     } else {
         entry["value"] = NumberText(final.value, SettingKind::Float);
         entry["default"] = NumberText(setting.defaultValue, SettingKind::Float);
     }
+    // What an arrow key adds in the setting's number field: a colour entry's number's step.
+    entry["step"] = NumberText(setting.step, SettingKind::Float);
     entry["line"] = final.line;
     entry["piece"] = final.piece;
     return entry;

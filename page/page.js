@@ -37,9 +37,10 @@
   // changes waiting and in flight, what can be undone, and the notice shown. Handlers change
   // it and then call render(state); nothing else touches the page's text.
   //
-  // A change is {value: text} or {reset: true}. An undo step is {entry, kind}: `entry` is one
-  // control's change (a whole drag), {key, before, after}, and `kind` says whether it was done,
-  // undone or redone.
+  // A change is {value: text} or {reset: true}. An undo step is {entry, kind}: `entry` is what
+  // one control changed (a whole drag) or what a preset applied changed, {parts, label}, with
+  // `parts` mapping each key to its {before, after} change and `label` naming a preset's apply;
+  // `kind` says whether the step was done, undone or redone.
   const state = {
     file: null,             // the file's state as the server last sent it
     settings: new Map(),    // key -> that state's setting
@@ -57,6 +58,9 @@
     pollFailures: 0,
     notice: null,           // {kind, lines, time}
     unloaded: '',           // why there is no file to show, if there is none
+    actions: [],            // whole-file actions (a preset saved, applied or deleted) waiting their turn
+    presets: [],            // the saved presets' names
+    paste: {preview: null, text: '', asked: 0},  // the paste box's text as the server read it
   };
   const rows = new Map();   // key -> the row's controls, built once
 
@@ -70,8 +74,11 @@
 
   function receive(file) {
     if (!state.file) build(file);
+    const changed = state.file && state.file.version !== file.version;
     state.file = file;
     state.settings = new Map(file.settings.map((setting) => [setting.key, setting]));
+    // What a pasted text would change depends on the file.
+    if (changed && state.paste.text) setTimeout(previewPaste, 0);
   }
 
   // `lines`: the first is the message, any others advice, each on a line of its own.
@@ -128,7 +135,6 @@
     if (!change.reset && change.value === believed(key)) return false;
     state.waiting.set(key, change);
     if (step && !state.waitingSteps.includes(step)) state.waitingSteps.push(step);
-    pump();
     return true;
   }
 
@@ -136,7 +142,8 @@
   // until its last request is BURST_GAP_MS old, and whatever is waiting then goes together.
   function pump() {
     clearTimeout(state.sendTimer);
-    if (state.inFlight || state.waiting.size === 0) return;
+    if (state.inFlight) return;
+    if (state.waiting.size === 0) return takeAction();
     // The drag these changes belong to, if any (a drag's changes are sent by themselves).
     const dragStep = state.waitingSteps.find((step) => step.drag);
     const drag = dragStep ? dragStep.drag : null;
@@ -159,12 +166,17 @@
       (error) => answered(0, {refusal: String(error.message || error)}));
   }
 
-  function answered(status, answer) {
+  // `label`: the preset applied, when the request was one.
+  function answered(status, answer, label) {
     const sent = state.inFlight;
     state.inFlight = null;
     state.epoch++;
     const outcome = answer.outcome;
-    if (outcome === 'written' || outcome === 'unchanged') {
+    if (label && (outcome === 'written' || outcome === 'unchanged')) {
+      const before = state.settings;
+      if (answer.state) receive(answer.state);
+      appliedWhole(label, before, outcome);
+    } else if (outcome === 'written' || outcome === 'unchanged') {
       if (answer.state) receive(answer.state);
       if (outcome === 'written') {
         const done = (answer.done || []).map((line) => line.replace(/^set /, '').replace(/^reset /, ''));
@@ -204,10 +216,187 @@
     return ['Not written: glimmerward-check refused the change (' + status + (answer.refusal ? ': ' + answer.refusal.trim() : '') + ').'];
   }
 
+  // ---- presets --------------------------------------------------------------------------------
+
+  // An action that waits until every change before it is written, and goes alone, as a change
+  // does: `request` sends it, `then` takes the answer.
+  function whenQuiet(request, then) {
+    state.actions.push({request, then});
+    pump();
+  }
+
+  function takeAction() {
+    const action = state.actions.shift();
+    if (!action) return;
+    state.inFlight = {changes: new Map(), steps: []};
+    state.epoch++;
+    action.request().then(({status, answer}) => action.then(status, answer),
+      (error) => action.then(0, {refusal: String(error.message || error)}));
+  }
+
+  // The end of an action that wrote no settings (a preset saved or deleted).
+  function actionDone() {
+    state.inFlight = null;
+    state.epoch++;
+    render(state);
+    pump();
+  }
+
+  // A preset applied: one undo step for all it changed, and what it changed in the notice.
+  function appliedWhole(label, before, outcome) {
+    const parts = new Map();
+    for (const [key, setting] of state.settings) {
+      const was = before.get(key);
+      if (was && was.value !== setting.value) parts.set(key, {before: {value: was.value}, after: {value: setting.value}});
+    }
+    if (outcome !== 'written' || parts.size === 0) {
+      notice('info', ['The settings already were those of ' + label + '; nothing was written.']);
+      return;
+    }
+    state.undo.push({parts, label});
+    state.redo.length = 0;
+    const shown = [...parts].slice(0, 5).map(([key, part]) => key + ' = ' + part.after.value);
+    const more = parts.size - shown.length;
+    notice('ok', ['Applied ' + label + ', ' + parts.size + (parts.size === 1 ? ' setting' : ' settings') + ' changed: ' +
+      shown.join('; ') + (more ? '; and ' + more + ' more' : '') + '.', 'Undo takes it back.']);
+  }
+
+  async function listPresets() {
+    try {
+      const {status, answer} = await api('/api/presets');
+      if (status === 200 && Array.isArray(answer.presets)) state.presets = answer.presets;
+    } catch (error) { /* the poll says when the checker cannot be reached */ }
+    render(state);
+  }
+
+  // A preset's or the paste box's refusal, in the server's words.
+  function presetRefusal(status, answer) {
+    if (answer.presets) state.presets = answer.presets;
+    notice('error', refusalLines(status, answer));
+  }
+
+  // Saves the current settings, or the values of a pasted text, as preset `name`; a preset of
+  // that name is replaced only after the player says so.
+  function savePreset(name, text, replace) {
+    if (name === '') {
+      notice('error', ['Not saved: give the preset a name first.']);
+      return render(state);
+    }
+    const body = {name, replace: Boolean(replace)};
+    if (text !== undefined) body.text = text;
+    whenQuiet(() => api('/api/presets/save', body), (status, answer) => {
+      if (answer.outcome === 'exists') {
+        actionDone();
+        if (confirm('A preset named “' + name + '” is there already. Replace it with ' +
+            (text === undefined ? 'the current settings' : 'the pasted one') + '?')) savePreset(name, text, true);
+        return;
+      }
+      if (answer.outcome === 'written') {
+        state.presets = answer.presets || state.presets;
+        notice('ok', ['Saved ' + (text === undefined ? 'the current settings' : 'the pasted preset') + ' as the preset “' + name + '”.']);
+        $(text === undefined ? 'preset-name' : 'share-name').value = '';
+      } else {
+        presetRefusal(status, answer);
+      }
+      actionDone();
+    });
+  }
+
+  function applyPreset(name) {
+    whenQuiet(() => api('/api/presets/apply', {name, expect: state.file.version}), (status, answer) => {
+      answered(status, answer, 'the preset “' + name + '”');
+      // Refused: the preset may have gone meanwhile, so the list is asked for again.
+      if (answer.outcome !== 'written' && answer.outcome !== 'unchanged') listPresets();
+    });
+  }
+
+  function deletePreset(name) {
+    if (!confirm('Delete the preset “' + name + '”? Its file is removed; the settings in use stay as they are.')) return;
+    whenQuiet(() => api('/api/presets/delete', {name}), (status, answer) => {
+      if (answer.outcome === 'deleted') {
+        state.presets = answer.presets || state.presets.filter((listed) => listed !== name);
+        notice('ok', ['Deleted the preset “' + name + '”.']);
+      } else {
+        presetRefusal(status, answer);
+      }
+      actionDone();
+    });
+  }
+
+  // Puts the share text of a preset, or of the current settings without a name, on the
+  // clipboard: its two header lines and the settings that differ from their defaults.
+  function copyToShare(name) {
+    const what = name === undefined ? 'the current settings' : 'the preset “' + name + '”';
+    whenQuiet(() => api('/api/share' + (name === undefined ? '' : '?name=' + encodeURIComponent(name))), async (status, answer) => {
+      if (status !== 200 || typeof answer.text !== 'string') {
+        presetRefusal(status, answer);
+        return actionDone();
+      }
+      try {
+        await writeClipboard(answer.text);
+        const count = answer.text.split('\n').filter((line) => line.trim() !== '' && !line.startsWith('#')).length;
+        notice('ok', ['The share text of ' + what + ' is on the clipboard: ' + count +
+          (count === 1 ? ' setting that differs' : ' settings that differ') + ' from the defaults, and no path or name of yours.',
+          'Send it to whoever wants this look; they paste it under “Paste a shared preset”.']);
+      } catch (error) {
+        notice('error', ['The browser did not let the page use the clipboard (' + (error.message || error) + ').']);
+      }
+      actionDone();
+    });
+  }
+
+  async function writeClipboard(text) {
+    try {
+      await navigator.clipboard.writeText(text);
+    } catch (error) {
+      // Older ways, where the asynchronous clipboard is refused.
+      const box = el('textarea', {readonly: '', class: 'offscreen'});
+      box.value = text;
+      document.body.append(box);
+      box.select();
+      const copied = document.execCommand('copy');
+      box.remove();
+      if (!copied) throw error;
+    }
+  }
+
+  // What the pasted text would change, as the server reads it; nothing is written.
+  async function previewPaste() {
+    const text = $('share-text').value;
+    const asked = ++state.paste.asked;
+    if (text.trim() === '') {
+      state.paste.preview = null;
+      state.paste.text = '';
+      return render(state);
+    }
+    let preview;
+    try {
+      const {status, answer} = await api('/api/share/preview', {text});
+      preview = status === 200 ? answer : {refused: true, problems: refusalLines(status, answer)};
+    } catch (error) {
+      preview = {refused: true, problems: ['The page cannot reach glimmerward-check (' + (error.message || error) + ').']};
+    }
+    if (asked !== state.paste.asked) return;
+    state.paste.preview = preview;
+    state.paste.text = text;
+    const name = $('share-name');
+    if (!name.dataset.typed) name.value = preview.name || '';
+    render(state);
+  }
+
+  function applyPaste() {
+    const text = state.paste.text;
+    if (!state.paste.preview || state.paste.preview.refused) return;
+    whenQuiet(() => api('/api/share/apply', {text, expect: state.file.version}), (status, answer) => {
+      answered(status, answer, 'the pasted preset');
+      previewPaste();
+    });
+  }
+
   // ---- undo and redo -------------------------------------------------------------------------
 
   function newStep(key) {
-    const entry = {key, before: {value: believed(key)}, after: null};
+    const entry = {parts: new Map([[key, {before: {value: believed(key)}, after: null}]]), label: ''};
     state.undo.push(entry);
     state.redo.length = 0;
     return {entry, kind: 'do'};
@@ -229,8 +418,15 @@
     const entry = from.pop();
     if (!entry) return;
     to.push(entry);
-    if (!enqueue(entry.key, kind === 'undo' ? entry.before : entry.after, {entry, kind})) {
-      notice('info', ['The file already says ' + entry.key + ' = ' + believed(entry.key) + '.']);
+    const step = {entry, kind};
+    let sent = false;
+    for (const [key, part] of entry.parts) sent = enqueue(key, kind === 'undo' ? part.before : part.after, step) || sent;
+    pump();  // all of a step's keys in one request
+    if (!sent) {
+      const [key] = entry.parts.keys();
+      notice('info', [entry.label ? 'The file already has those values.' : 'The file already says ' + key + ' = ' + believed(key) + '.']);
+    } else if (entry.label) {
+      notice('info', [(kind === 'undo' ? 'Taking back ' : 'Applying again ') + entry.label + '.']);
     }
     render(state);
   }
@@ -251,9 +447,10 @@
         step.drag = state.drag.id;
       }
     }
-    step.entry.after = change;
+    step.entry.parts.get(key).after = change;
     if (!continuing) endDrag();
     enqueue(key, change, step);
+    pump();
     render(state);
   }
 
@@ -280,7 +477,11 @@
 
   // A typed field: what the player types is theirs until they leave the field or press Enter.
   function wireTyped(field, done) {
-    field.addEventListener('input', () => state.typing.add(field));
+    field.addEventListener('input', () => {
+      state.typing.add(field);
+      const {badInput, rangeOverflow, rangeUnderflow} = field.validity;
+      field.classList.toggle('bad', badInput || rangeOverflow || rangeUnderflow);
+    });
     field.addEventListener('change', () => {
       state.typing.delete(field);
       done(field.value.trim());
@@ -311,7 +512,7 @@
 
   // What render last drew from, so that what did not change is not drawn again (a list drawn
   // again would lose the keyboard's place, and a notice would be read out twice).
-  const drawn = {file: null, notice: null};
+  const drawn = {file: null, notice: null, presets: null, preview: null};
 
   function render(state) {
     if (state.file !== drawn.file) {
@@ -321,6 +522,14 @@
     if (!state.file && state.unloaded) $('closing').textContent = state.unloaded;
     for (const [key, row] of rows) drawControls(state, row, believed(key));
     drawUndo(state.undo[state.undo.length - 1], state.redo[state.redo.length - 1]);
+    if (state.presets !== drawn.presets) {
+      drawPresets(state.presets);
+      drawn.presets = state.presets;
+    }
+    if (state.paste.preview !== drawn.preview) {
+      drawPaste(state.paste.preview);
+      drawn.preview = state.paste.preview;
+    }
     if (state.notice !== drawn.notice) {
       drawNotice(state.notice);
       drawn.notice = state.notice;
@@ -330,7 +539,11 @@
   // A value text in a setting's controls, but not in a field the player is typing in, nor in
   // the picker being dragged.
   function drawControls(state, row, value) {
-    const put = (input, text) => { if (!state.typing.has(input) && input.value !== text) input.value = text; };
+    const put = (input, text) => {
+      if (state.typing.has(input)) return;
+      if (input.value !== text) input.value = text;
+      input.classList.remove('bad');
+    };
     if (row.kind === 'float') {
       put(row.input, value);
       return;
@@ -344,11 +557,62 @@
   }
 
   function drawUndo(nextUndo, nextRedo) {
-    const describe = (entry, change) => entry.key + ' to ' + (change.reset ? 'its default' : change.value);
+    const describe = (entry, side) => {
+      const [[key, part]] = entry.parts;
+      const change = part[side];
+      return 'set ' + key + ' to ' + (change.reset ? 'its default' : change.value);
+    };
     $('undo').disabled = !nextUndo;
     $('redo').disabled = !nextRedo;
-    $('undo').title = nextUndo ? 'Undo (Ctrl+Z): set ' + describe(nextUndo, nextUndo.before) : 'Nothing to undo';
-    $('redo').title = nextRedo ? 'Redo (Ctrl+Y): set ' + describe(nextRedo, nextRedo.after) : 'Nothing to redo';
+    $('undo').title = !nextUndo ? 'Nothing to undo'
+      : 'Undo (Ctrl+Z): ' + (nextUndo.label ? 'take back ' + nextUndo.label : describe(nextUndo, 'before'));
+    $('redo').title = !nextRedo ? 'Nothing to redo'
+      : 'Redo (Ctrl+Y): ' + (nextRedo.label ? 'apply ' + nextRedo.label + ' again' : describe(nextRedo, 'after'));
+  }
+
+  function drawPresets(names) {
+    $('preset-list').replaceChildren(...names.map((name) => el('li', {}, [
+      el('span', {class: 'preset-name', text: name}),
+      button('Apply', 'Apply the preset ' + name, () => applyPreset(name)),
+      button('Copy', 'Copy the preset ' + name + ' to share', () => copyToShare(name)),
+      button('Delete', 'Delete the preset ' + name, () => deletePreset(name))])));
+    $('no-presets').hidden = names.length > 0;
+  }
+
+  function button(text, label, click) {
+    const node = el('button', {type: 'button', 'aria-label': label, text});
+    node.addEventListener('click', click);
+    return node;
+  }
+
+  // The pasted text as the server read it: its problems, then what it would change.
+  function drawPaste(preview) {
+    const box = $('share-preview');
+    $('share-confirm').hidden = !preview || preview.refused;
+    if (!preview) return box.replaceChildren();
+    const parts = [];
+    const problems = preview.problems || [];
+    if (problems.length) {
+      parts.push(el('p', {class: 'problem', text: preview.refused
+        ? 'This is no preset that the page can read:'
+        : 'Problems in the pasted text; the game would read the rest, and only that is applied:'}));
+      parts.push(el('ul', {}, problems.map((text) => el('li', {class: 'problem', text}))));
+    }
+    if (!preview.refused) {
+      const changes = preview.changes || [];
+      if (changes.length === 0) {
+        parts.push(el('p', {text: 'It changes nothing: the settings already have these values.'}));
+      } else {
+        parts.push(el('p', {text: 'Applying it changes ' + changes.length + (changes.length === 1 ? ' setting' : ' settings') +
+          ' (nothing is written until you press Apply it):'}));
+        parts.push(el('table', {}, [
+          el('thead', {}, [el('tr', {}, [el('th', {text: 'Setting'}), el('th', {text: 'Now'}), el('th', {text: 'Then'})])]),
+          el('tbody', {}, changes.map((change) => el('tr', {}, [
+            el('td', {text: change.key}), el('td', {text: change.now}), el('td', {text: change.then})])))]));
+      }
+      $('share-apply').disabled = changes.length === 0;
+    }
+    box.replaceChildren(...parts);
   }
 
   function drawNotice(shown) {
@@ -457,7 +721,7 @@
       el('p', {class: 'desc', id: descId, text: setting.description || ''})]);
     let controls;
     if (setting.kind === 'float') {
-      row.input = el('input', {id, type: 'number', step: 'any', inputmode: 'decimal', 'aria-describedby': descId, class: 'num'});
+      row.input = el('input', {id, type: 'number', step: setting.step || 'any', inputmode: 'decimal', 'aria-describedby': descId, class: 'num'});
       row.inputs.push(row.input);
       controls = el('div', {class: 'controls'}, [row.input]);
       wireFloat(row);
@@ -468,7 +732,7 @@
         title: 'Channels 0, 1 and 2, drawn as red, green and blue (assumed)', 'aria-describedby': descId});
       row.channel3 = el('input', {type: 'number', min: '0', max: '255', step: '1', class: 'num small',
         'aria-label': key + ' channel 3', id: 'ch3-' + key});
-      row.number = el('input', {type: 'number', step: 'any', inputmode: 'decimal', class: 'num small',
+      row.number = el('input', {type: 'number', step: setting.step || 'any', inputmode: 'decimal', class: 'num small',
         'aria-label': key + ' number', id: 'num-' + key});
       row.inputs.push(row.picker, row.channel3, row.number);
       // The group's header row names these columns for the eye; each control has its own name.
@@ -513,7 +777,7 @@
       if (match) shown++;
     }
     for (const section of document.querySelectorAll('.group')) {
-      section.hidden = !section.querySelector('.setting:not([hidden])');
+      section.hidden = !section.querySelector('.setting:not(.head):not([hidden])');
     }
     $('no-match').hidden = shown > 0;
   }
@@ -532,11 +796,47 @@
     history.replaceState(null, '', '#setting-' + key);
   }
 
+  function wirePresets() {
+    $('preset-save').addEventListener('click', () => savePreset($('preset-name').value.trim()));
+    $('preset-name').addEventListener('keydown', (event) => {
+      if (event.key === 'Enter') savePreset($('preset-name').value.trim());
+    });
+    $('share-copy').addEventListener('click', () => copyToShare());
+    $('paste-open').addEventListener('click', () => {
+      const open = $('paste').hidden;
+      $('paste').hidden = !open;
+      $('paste-open').setAttribute('aria-expanded', String(open));
+      if (open) $('share-text').focus();
+    });
+    let typed = 0;
+    $('share-text').addEventListener('input', () => {
+      clearTimeout(typed);
+      typed = setTimeout(previewPaste, 250);
+    });
+    $('share-paste').addEventListener('click', async () => {
+      try {
+        $('share-text').value = await navigator.clipboard.readText();
+      } catch (error) {
+        notice('error', ['The browser did not let the page read the clipboard (' + (error.message || error) +
+          '). Click in the box and press Ctrl+V instead.']);
+        return render(state);
+      }
+      previewPaste();
+    });
+    $('share-apply').addEventListener('click', applyPaste);
+    $('share-name').addEventListener('input', () => { $('share-name').dataset.typed = '1'; });
+    $('share-save').addEventListener('click', () => {
+      if (state.paste.preview && !state.paste.preview.refused) savePreset($('share-name').value.trim(), state.paste.text);
+    });
+    window.addEventListener('focus', listPresets);
+  }
+
   async function start() {
     $('search').addEventListener('input', filter);
     $('undo').addEventListener('click', () => undoOrRedo('undo'));
     $('redo').addEventListener('click', () => undoOrRedo('redo'));
     $('problems').addEventListener('click', follow);
+    wirePresets();
     // Ctrl+Z and Ctrl+Y (or Ctrl+Shift+Z) as the buttons, except in a field being typed in,
     // where they keep undoing the typing.
     document.addEventListener('keydown', (event) => {
@@ -558,6 +858,7 @@
       receive(answer);
       notice('info', ['Each change you make here is written to the settings file at once, and the game picks it up while it runs.']);
       render(state);
+      listPresets();
       if (location.hash) {
         const target = document.querySelector(location.hash.replace(/[^#\w-]/g, ''));
         if (target) target.scrollIntoView({block: 'center'});

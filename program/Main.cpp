@@ -2,6 +2,8 @@
 //
 //   glimmerward-check [GAME_FOLDER | SETTINGS_FILE] [--all] [--html PAGE] [--no-wait] [--page [--no-browser]]
 //   glimmerward-check --set KEY=VALUE [--set ...] [--reset KEY ...] [--expect VERSION] [GAME_FOLDER | SETTINGS_FILE]
+//   glimmerward-check --presets | --save-preset NAME [--replace] | --apply-preset NAME | --export [NAME] |
+//                     --import FILE|- [--expect VERSION] [GAME_FOLDER | SETTINGS_FILE]
 //
 // Without a folder or file it checks the folder it lies in (or the game folder above it,
 // when it lies in the plug-in's "plugins" or "scripts" folder).
@@ -23,9 +25,11 @@
 #include "edit/SettingsWriter.h"
 #include "page/PageServer.h"
 #include "page/PageState.h"
+#include "presets/PresetName.h"
 #include "program/Browser.h"
 #include "program/GameFolder.h"
 #include "program/GameFolderReport.h"
+#include "program/PresetCommands.h"
 #include "src/settings/LocateSettingsFile.h"
 
 namespace {
@@ -46,7 +50,16 @@ constexpr std::string_view Usage =
     "  --set KEY=VALUE   a float as a decimal number (PickupSize=1.5), a colour entry as its five\n"
     "                    fields (\"PickupColor_5=255 0 0 0 1\") or #RRGGBB for channel0 to channel2\n"
     "  --reset KEY       write the key's default into the line that sets it\n"
-    "  --expect VERSION  change nothing unless the file is still this version (the report shows it)\n";
+    "  --expect VERSION  change nothing unless the file is still this version (the report shows it)\n"
+    "presets, kept in the folder Glimmerward-presets beside the settings file:\n"
+    "  --presets            list them\n"
+    "  --save-preset NAME   save the current settings as preset NAME (--replace: over one of\n"
+    "                       that name); NAME has letters, digits, spaces and - _ ( ) ., at most 64\n"
+    "  --apply-preset NAME  make every setting the preset's value, the ones it leaves out their\n"
+    "                       defaults\n"
+    "  --export [NAME]      print preset NAME (without NAME: the current settings) as a text to\n"
+    "                       share; an existing folder or file after it is no NAME\n"
+    "  --import FILE        apply a shared text from FILE, or, for -, from standard input\n";
 
 std::string UsageText() { return std::string(Usage) + ExitStatusText(); }
 
@@ -70,9 +83,44 @@ struct Options {
     bool browser = true;
     ReportDetail detail = ReportDetail::Summary;
     SettingsWrite write;
+    PresetCommand preset;
 
-    bool changing() const { return !write.sets.empty() || !write.resets.empty(); }
+    bool changing() const { return !write.sets.empty() || !write.resets.empty() || write.values.has_value(); }
 };
+
+PresetAction PresetActionOf(std::string_view arg) {
+    if (arg == "--presets") return PresetAction::List;
+    if (arg == "--save-preset") return PresetAction::Save;
+    if (arg == "--apply-preset") return PresetAction::Apply;
+    if (arg == "--export") return PresetAction::Export;
+    if (arg == "--import") return PresetAction::Import;
+    return PresetAction::None;
+}
+
+// Takes the preset option at argv[i] and its value, moving `i` past them; a status when it is
+// mistaken.
+std::optional<ExitStatus> ReadPresetOption(Options& options, PresetAction action, int argc, char** argv, int& i) {
+    const std::string arg = argv[i];
+    if (options.preset.action != PresetAction::None) return Refuse("give one of the preset options at a time, not also " + arg);
+    options.preset.action = action;
+    const std::string_view next = i + 1 < argc ? argv[i + 1] : "";
+    const bool valueFollows = !next.empty() && !next.starts_with("--");
+    if (action == PresetAction::Save || action == PresetAction::Apply) {
+        if (!valueFollows) return Refuse(arg + " needs the preset's name, as in " + arg + " \"Night look\"");
+        options.preset.name = argv[++i];
+        if (const std::string problem = PresetNameProblem(options.preset.name); !problem.empty()) return Refuse(problem);
+    } else if (action == PresetAction::Import) {
+        // "-" is standard input, not an option.
+        if (next.empty() || (next.starts_with("-") && next != "-")) {
+            return Refuse("--import needs the file that holds the shared text, or - to read it from standard input");
+        }
+        options.preset.source = argv[++i];
+    } else if (action == PresetAction::Export && valueFollows && PresetNameProblem(next).empty() &&
+               KindOf(std::string(next)) == PathKind::Missing) {
+        options.preset.name = argv[++i];
+    }
+    return std::nullopt;
+}
 
 // The options, or the status to end with at once: after --help, --version or a mistake.
 std::variant<Options, ExitStatus> ReadOptions(int argc, char** argv) {
@@ -102,6 +150,10 @@ std::variant<Options, ExitStatus> ReadOptions(int argc, char** argv) {
             }
             if (arg == "--reset") options.write.resets.push_back(value);
             if (arg == "--expect") options.write.expect = value;
+        } else if (const PresetAction action = PresetActionOf(arg); action != PresetAction::None) {
+            if (const auto refused = ReadPresetOption(options, action, argc, argv, i)) return *refused;
+        } else if (arg == "--replace") {
+            options.preset.replace = true;
         } else if (arg == "--all") {
             options.detail = ReportDetail::All;
         } else if (arg == "--no-wait") {
@@ -151,7 +203,16 @@ std::optional<Subject> FindSubject(const std::string& target) {
 
 // Combinations of options that mean nothing.
 std::optional<ExitStatus> RefuseCombination(const Options& options) {
-    if (!options.changing() && !options.write.expect.empty()) return Refuse("--expect goes with --set or --reset");
+    const PresetAction preset = options.preset.action;
+    const bool presetChanges = preset == PresetAction::Apply || preset == PresetAction::Import;
+    if (preset != PresetAction::None && options.changing()) return Refuse("a preset option goes with no --set or --reset");
+    if (options.preset.replace && preset != PresetAction::Save) return Refuse("--replace goes with --save-preset");
+    if (preset != PresetAction::None && !presetChanges && (options.servePage || !options.page.empty())) {
+        return Refuse("--presets, --save-preset and --export go with no --page or --html");
+    }
+    if (!options.changing() && !presetChanges && !options.write.expect.empty()) {
+        return Refuse("--expect goes with --set, --reset, --apply-preset or --import");
+    }
     if (!options.servePage && !options.browser) return Refuse("--no-browser goes with --page");
     return std::nullopt;
 }
@@ -295,12 +356,18 @@ void WaitForEnter() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const auto read = ReadOptions(argc, argv);
+    auto read = ReadOptions(argc, argv);
     if (const ExitStatus* status = std::get_if<ExitStatus>(&read)) return StatusCode(*status);
-    const Options& options = std::get<Options>(read);
+    Options& options = std::get<Options>(read);
     const std::optional<Subject> subject = FindSubject(options.target);
     if (!subject) return StatusCode(ExitStatus::NoSettingsFile);
     if (const auto refused = RefuseCombination(options)) return StatusCode(*refused);
+    if (options.preset.action != PresetAction::None) {
+        // Listing, saving and sharing end here; applying and importing go on as a change.
+        auto preset = RunPresetCommand(options.preset, subject->path, subject->gameFolder);
+        if (const ExitStatus* status = std::get_if<ExitStatus>(&preset)) return StatusCode(*status);
+        options.write.values = std::get<PickupValues>(preset);
+    }
 
     auto looked = LookAt(*subject, options.write, options.changing());
     if (const ExitStatus* status = std::get_if<ExitStatus>(&looked)) return StatusCode(*status);

@@ -36,6 +36,7 @@ struct PickupSetting {
     HostAddress address;                          // a float's 4 bytes or a colour entry's 8
     float defaultValue;                           // a float's default, or a colour entry's float
     std::array<std::uint8_t, 4> defaultChannels;  // a colour entry's; zero for a float
+    float step;  // what one step of a field adds: a float's, or a colour entry's float's (channels step by 1)
 };
 
 inline constexpr std::string_view ColorKeyPrefix = "PickupColor_";
@@ -47,32 +48,37 @@ namespace PickupSettingRows {
 struct FloatRow {
     std::string_view key;
     float defaultValue;
+    float step;
     HostAddress address;
     SettingGroup group;
 };
 
 using enum SettingGroup;
 
+// Each float's step is a power of ten near a tenth of its default's size, so that an arrow key
+// moves a value by a share of it (TurnSpeed, about 0.003, must not jump by 1); alphas step by
+// whole units, as the colour channels do.
 inline constexpr std::array<FloatRow, FloatSettingCount> Floats{{
-    {"WeaponCircles_ScaleX", 2.0f, Host::Pickup::WeaponCirclesScaleX, WeaponCircles},
-    {"WeaponCircles_ScaleY", -2.0f, Host::Pickup::WeaponCirclesScaleY, WeaponCircles},
-    {"WeaponCircles_Distance", 40.0f, Host::Pickup::WeaponCirclesDistance, WeaponCircles},
-    {"WeaponCircles_OuterSize", 0.76f, Host::Pickup::WeaponCirclesOuterSize, WeaponCircles},
-    {"WeaponCircles_AlphaPlus", 22.0f, Host::Pickup::WeaponCirclesAlphaPlus, WeaponCircles},
-    {"WeaponCircles_AlphaMinus", -22.0f, Host::Pickup::WeaponCirclesAlphaMinus, WeaponCircles},
-    {"PickupSize", 1.2f, Host::Pickup::Size, Pickups},
-    {"TurnSpeed", 0.0030566407f, Host::Pickup::TurnSpeed, Pickups},
-    {"TextDistance", 14.0f, Host::Pickup::TextDistance, Text},
-    {"TextMoveY", 0.7f, Host::Pickup::TextMoveY, Text},
-    {"TextAlpha", 255.0f, Host::Pickup::TextAlpha, Text},
-    {"EffectStrength", 1.5f, Host::Pickup::EffectStrength, Effects},
-    {"EffectDistance", 65.0f, Host::Pickup::EffectDistance, Effects},
-    {"Size2DFX", -0.5f, Host::Pickup::Size2DFX, Effects},
-    {"Distance2DFX", 50.0f, Host::Pickup::Distance2DFX, Effects},
+    {"WeaponCircles_ScaleX", 2.0f, 0.1f, Host::Pickup::WeaponCirclesScaleX, WeaponCircles},
+    {"WeaponCircles_ScaleY", -2.0f, 0.1f, Host::Pickup::WeaponCirclesScaleY, WeaponCircles},
+    {"WeaponCircles_Distance", 40.0f, 1.0f, Host::Pickup::WeaponCirclesDistance, WeaponCircles},
+    {"WeaponCircles_OuterSize", 0.76f, 0.01f, Host::Pickup::WeaponCirclesOuterSize, WeaponCircles},
+    {"WeaponCircles_AlphaPlus", 22.0f, 1.0f, Host::Pickup::WeaponCirclesAlphaPlus, WeaponCircles},
+    {"WeaponCircles_AlphaMinus", -22.0f, 1.0f, Host::Pickup::WeaponCirclesAlphaMinus, WeaponCircles},
+    {"PickupSize", 1.2f, 0.1f, Host::Pickup::Size, Pickups},
+    {"TurnSpeed", 0.0030566407f, 0.0001f, Host::Pickup::TurnSpeed, Pickups},
+    {"TextDistance", 14.0f, 1.0f, Host::Pickup::TextDistance, Text},
+    {"TextMoveY", 0.7f, 0.01f, Host::Pickup::TextMoveY, Text},
+    {"TextAlpha", 255.0f, 1.0f, Host::Pickup::TextAlpha, Text},
+    {"EffectStrength", 1.5f, 0.1f, Host::Pickup::EffectStrength, Effects},
+    {"EffectDistance", 65.0f, 1.0f, Host::Pickup::EffectDistance, Effects},
+    {"Size2DFX", -0.5f, 0.01f, Host::Pickup::Size2DFX, Effects},
+    {"Distance2DFX", 50.0f, 1.0f, Host::Pickup::Distance2DFX, Effects},
 }};
 
 // The colour entries' default channels 0 to 2, by runs of entries; channel 3 is 0 and the
-// float 1.0 throughout.
+// float 1.0 throughout, stepping by a tenth.
+inline constexpr float ColorNumberStep = 0.1f;
 struct ColorRun {
     int last;  // the run goes from the previous run's end through this entry
     std::array<std::uint8_t, 3> channels;
@@ -123,7 +129,7 @@ constexpr std::array<PickupSetting, PickupSettingCount> All() {
     std::array<PickupSetting, PickupSettingCount> all{};
     std::size_t i = 0;
     for (const FloatRow& row : Floats) {
-        all[i++] = {row.key, SettingKind::Float, row.group, row.address, row.defaultValue, {}};
+        all[i++] = {row.key, SettingKind::Float, row.group, row.address, row.defaultValue, {}, row.step};
     }
     int n = 0;
     for (const ColorRun& run : DefaultColors) {
@@ -131,7 +137,7 @@ constexpr std::array<PickupSetting, PickupSettingCount> All() {
             const HostAddress address =
                 Host::Pickup::ColorTable + static_cast<HostAddress>(n) * Host::Pickup::ColorEntrySize;
             all[i++] = {ColorKeys[n], SettingKind::Color, SettingGroup::ColorEntries, address, 1.0f,
-                        {run.channels[0], run.channels[1], run.channels[2], 0}};
+                        {run.channels[0], run.channels[1], run.channels[2], 0}, ColorNumberStep};
         }
     }
     return all;

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdint>
 #include <iterator>
+#include <limits>
 #include <random>
 #include <string>
 #include <string_view>
@@ -356,8 +357,12 @@ TEST(ColorValueText, WritesWhatTheColourScanReadsBack) {
         {{255, 128, 0, 0}, 1.0f},
         {{97, 194, 247, 0}, FromBits(DoubleRoundingValue)},
         {{0, 0, 0, 255}, -0.0f},
+        {{1, 2, 3, 4}, -std::numeric_limits<float>::quiet_NaN()},
+        {{1, 2, 3, 4}, std::numeric_limits<float>::infinity()},
+        {{1, 2, 3, 4}, std::numeric_limits<float>::denorm_min()},
     };
-    const char* const texts[] = {"255 128 0 0 1", "97 194 247 0 7.038531e-26", "0 0 0 255 -0"};
+    const char* const texts[] = {"255 128 0 0 1", "97 194 247 0 7.038531e-26", "0 0 0 255 -0",
+                                 "1 2 3 4 -nan", "1 2 3 4 1e39", "1 2 3 4 1e-45"};
     for (std::size_t i = 0; i < std::size(entries); ++i) {
         EXPECT_EQ(texts[i], ColorValueText(entries[i]));
         const PickupColorEntry read = ScanPickupColor(texts[i]);

@@ -5,9 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -58,6 +61,27 @@ TEST(WriteSettings, MakesOneNewVersionAndKeepsTheOneBeforeAsABackup) {
     ASSERT_EQ(WriteStatus::Written, reset.status);
     EXPECT_EQ("; mine\r\nPickupSize = 3\r\nPickupColor_5 = 97 194 247 0 1\r\nTurnSpeed = 0.001\r\n", Bytes(path));
     EXPECT_EQ(after, Bytes(path + ".bak"));
+}
+
+TEST(WriteSettings, GivenEveryValueChangesOnlyTheTextsOfTheSettingsWhoseBitsDiffer) {
+    TempFolder folder;
+    const std::string path = folder.write("Glimmerward.ini", "; mine\nPickupSize = 1.2\nTurnSpeed = 5\nTextAlpha = 255.0\n").string();
+    SettingsWrite write;
+    write.values = DefaultPickupReading().values;
+    write.values->floats[*FindPickupSetting("PickupSize")] = 2.0f;
+    write.values->colors[5].value = -std::numeric_limits<float>::quiet_NaN();  // which no player's value gives
+    const WriteOutcome outcome = WriteSettings(path, {}, write);
+    ASSERT_EQ(WriteStatus::Written, outcome.status) << outcome.problems.front();
+    // TurnSpeed goes back to its default; TextAlpha has it already, in other words, and stays.
+    EXPECT_EQ("; mine\nPickupSize = 2\nTurnSpeed = 0.0030566407\nTextAlpha = 255.0\nPickupColor_5 = 97 194 247 0 -nan\n",
+              Bytes(path));
+    EXPECT_EQ(0xFFC00000u, std::bit_cast<std::uint32_t>(ReadPickupSettingsFile(path.c_str()).values.colors[5].value));
+
+    // The same values again: nothing to change, and no new version.
+    const WriteOutcome again = WriteSettings(path, {}, write);
+    EXPECT_EQ(WriteStatus::Written, again.status);
+    EXPECT_TRUE(again.changed.empty());
+    EXPECT_EQ(outcome.version, again.version);
 }
 
 TEST(WriteSettings, RefusesAndChangesNothing) {

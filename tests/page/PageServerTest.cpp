@@ -39,7 +39,9 @@
 #endif
 
 #include "basis/FileRead.h"
+#include "basis/ValueText.h"
 #include "edit/SettingsEdit.h"
+#include "src/settings/SettingsFile.h"
 #include "tests/support/CheckerProgram.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/FakeExecutable.h"
@@ -61,7 +63,6 @@ struct Answer {
     json body() const { return json::parse(response.body(), nullptr, false); }
 };
 
-// Waits `seconds`, on any system.
 // Every byte as %XX, as a client may send any query.
 std::string PercentEncoded(std::string_view text) {
     std::string encoded;
@@ -72,6 +73,43 @@ std::string PercentEncoded(std::string_view text) {
     return encoded;
 }
 
+// Every byte as \u00XX, as JSON may send any text.
+std::string JsonEscaped(std::string_view text) {
+    std::string escaped;
+    for (const unsigned char c : text) {
+        constexpr char digits[] = "0123456789ABCDEF";
+        escaped += {'\\', 'u', '0', '0', digits[c >> 4], digits[c & 15]};
+    }
+    return escaped;
+}
+
+// The settings whose values differ between two settings files as the plug-in reads them, bit
+// for bit, with both values' texts.
+std::vector<std::string> DifferingSettings(const std::filesystem::path& a, const std::filesystem::path& b) {
+    const PickupValues first = ReadPickupSettingsFile(a.string().c_str()).values;
+    const PickupValues second = ReadPickupSettingsFile(b.string().c_str()).values;
+    std::vector<std::string> differing;
+    for (std::size_t i = 0; i < PickupSettings.size(); ++i) {
+        if (SameSettingValue(i, first, second)) continue;
+        differing.push_back(std::string(PickupSettings[i].key) + ": " + SettingValueText(i, first) + " / " +
+                            SettingValueText(i, second));
+    }
+    return differing;
+}
+
+// What the real checker prints when run with `arguments` to its end, without carriage returns
+// (Windows' console output has them); empty when it fails.
+std::string CheckerPrints(const std::vector<std::string>& arguments) {
+    std::vector<std::string> command{CheckerProgram()};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    ChildProcess checker(command);
+    if (checker.finish() != 0) return {};
+    std::string out = checker.output();
+    std::erase(out, '\r');
+    return out;
+}
+
+// Waits `seconds`, on any system.
 void Pause(double seconds) {
     asio::io_context io;
     asio::steady_timer timer(io, std::chrono::duration_cast<std::chrono::steady_clock::duration>(
@@ -319,6 +357,23 @@ protected:
         return {{"X-Glimmerward-Key", key}, {"Origin", "http://127.0.0.1:" + port}, {"Content-Type", "application/json"}};
     }
     json state() { return send(http::verb::get, "/api/state", api()).body(); }
+    // A request that sends JSON, as the page's script sends it.
+    Answer post(const std::string& target, const json& body) { return send(http::verb::post, target, change(), body.dump()); }
+    std::filesystem::path presets() const { return game.path() / "Glimmerward-presets"; }
+    std::string fileVersion() const { return SettingsVersion(ReadFile(settings)); }
+
+    // Sets `setting` to `value` through the page, against the file as it is now.
+    void set(const std::string& setting, const std::string& value) {
+        const Answer written = send(http::verb::post, "/api/change", change(), setBody(fileVersion(), setting, value));
+        ASSERT_EQ(200, written.status) << written.response.body();
+    }
+
+    // Whether the console said that `written` was written, after the first `from` bytes of its
+    // output (one version may come back), within the time a page that hangs gets.
+    bool said(const std::string& written, std::size_t from = 0) {
+        return checker->waitForOutput(
+            [&](const std::string& out) { return out.find("written: " + written, from) != std::string::npos; }, StartSeconds);
+    }
 
     static std::string setBody(const std::string& expect, const std::string& key, const std::string& value) {
         return json{{"expect", expect}, {"set", {{{"key", key}, {"value", value}}}}}.dump();
@@ -401,6 +456,184 @@ TEST_F(PageServerTest, AChangeIsWrittenIntoTheFileAndAStaleOneIsRefused) {
     EXPECT_EQ(1u, writtenLines());
 }
 
+TEST_F(PageServerTest, APresetIsSavedListedAndAppliedAsOneChangeOfTheFile) {
+    EXPECT_EQ((json{{"presets", json::array()}}), send(http::verb::get, "/api/presets", api()).body());
+    set("PickupSize", "2.5");
+    const Answer saved = post("/api/presets/save", {{"name", "Big look"}, {"replace", false}});
+    ASSERT_EQ(200, saved.status) << saved.response.body();
+    EXPECT_EQ("written", saved.body()["outcome"]) << saved.response.body();
+    EXPECT_EQ((json{"Big look"}), saved.body()["presets"]);
+    EXPECT_EQ(1u, saved.body()["done"].size());
+    const std::filesystem::path preset = presets() / "Big look.ini";
+    const std::string first = ReadFile(preset);
+    EXPECT_NE(std::string::npos, first.find("\nPickupSize = 2.5\n")) << first;
+
+    // One of that name in other case is there: nothing is written until the player says replace.
+    set("TurnSpeed", "0.5");
+    const Answer exists = post("/api/presets/save", {{"name", "BIG LOOK"}, {"replace", false}});
+    ASSERT_EQ(200, exists.status) << exists.response.body();
+    EXPECT_EQ("exists", exists.body()["outcome"]);
+    EXPECT_EQ(first, ReadFile(preset));
+    const Answer replaced = post("/api/presets/save", {{"name", "BIG LOOK"}, {"replace", true}});
+    EXPECT_EQ("written", replaced.body()["outcome"]) << replaced.response.body();
+    EXPECT_NE(std::string::npos, ReadFile(preset).find("\nTurnSpeed = 0.5\n")) << ReadFile(preset);
+    EXPECT_EQ((json{{"presets", json::array({"Big look"})}}), send(http::verb::get, "/api/presets", api()).body());
+
+    // Changed again, then the preset applied: every setting takes the preset's value in one version.
+    const Answer moved = send(http::verb::post, "/api/change", change(),
+                              json{{"expect", fileVersion()},
+                                   {"set", {{{"key", "PickupSize"}, {"value", "3"}}, {{"key", "TurnSpeed"}, {"value", "0.25"}}}}}
+                                  .dump());
+    ASSERT_EQ(200, moved.status) << moved.response.body();
+    const std::string before = ReadFile(settings);
+    ASSERT_TRUE(said(SettingsVersion(before))) << checker->output();
+    const std::size_t writtenBefore = writtenLines();
+    const std::size_t heard = checker->output().size();
+    const Answer applied = post("/api/presets/apply", {{"name", "big look"}, {"expect", SettingsVersion(before)}});
+    ASSERT_EQ(200, applied.status) << applied.response.body();
+    EXPECT_EQ("written", applied.body()["outcome"]);
+    EXPECT_EQ((json{"set PickupSize = 2.5", "set TurnSpeed = 0.5"}), applied.body()["done"]);
+    EXPECT_EQ(std::vector<std::string>{}, DifferingSettings(settings, preset));
+    EXPECT_EQ(before, ReadFile(settings.string() + ".bak"));
+    EXPECT_EQ(fileVersion(), applied.body()["state"]["version"]);
+    // The file is as it was after the second change: its version again, said once more.
+    ASSERT_TRUE(said(fileVersion(), heard)) << checker->output();
+    EXPECT_EQ(writtenBefore + 1, writtenLines()) << checker->output();
+
+    // Against the version before it, or of a preset that is not there: nothing is written.
+    const std::string now = ReadFile(settings);
+    const Answer stale = post("/api/presets/apply", {{"name", "Big look"}, {"expect", SettingsVersion(before)}});
+    EXPECT_EQ(409, stale.status);
+    EXPECT_EQ("stale", stale.body()["outcome"]);
+    const Answer missing = post("/api/presets/apply", {{"name", "Small look"}, {"expect", fileVersion()}});
+    EXPECT_EQ(422, missing.status);
+    EXPECT_EQ("bad-input", missing.body()["outcome"]);
+    EXPECT_EQ(1u, missing.body()["problems"].size());
+    EXPECT_EQ(now, ReadFile(settings));
+}
+
+TEST_F(PageServerTest, ADeletedPresetIsGoneAndNothingElseIs) {
+    for (const char* name : {"One", "Two"}) {
+        ASSERT_EQ("written", post("/api/presets/save", {{"name", name}, {"replace", false}}).body()["outcome"]) << name;
+    }
+    const Answer deleted = post("/api/presets/delete", {{"name", "one"}});
+    ASSERT_EQ(200, deleted.status) << deleted.response.body();
+    EXPECT_EQ("deleted", deleted.body()["outcome"]);
+    EXPECT_EQ((json{"Two"}), deleted.body()["presets"]);
+    EXPECT_FALSE(std::filesystem::exists(presets() / "One.ini"));
+    EXPECT_TRUE(std::filesystem::exists(presets() / "Two.ini"));
+
+    const Answer again = post("/api/presets/delete", {{"name", "One"}});
+    ASSERT_EQ(200, again.status) << again.response.body();
+    EXPECT_EQ("not-found", again.body()["outcome"]);
+    EXPECT_EQ(1u, again.body()["problems"].size());
+    EXPECT_EQ((json{"Two"}), again.body()["presets"]);
+#ifndef _WIN32
+    // A link planted under a preset's name is no preset: it stays, and so does what it leads to.
+    const std::filesystem::path kept = game.write("keep.ini", "PickupSize = 3\n");
+    std::filesystem::create_symlink(kept, presets() / "Linked.ini");
+    const Answer linked = post("/api/presets/delete", {{"name", "Linked"}});
+    EXPECT_EQ("not-found", linked.body()["outcome"]) << linked.response.body();
+    EXPECT_TRUE(std::filesystem::is_symlink(presets() / "Linked.ini"));
+    EXPECT_EQ("PickupSize = 3\n", ReadFile(kept));
+#endif
+    EXPECT_EQ(original, ReadFile(settings));
+    EXPECT_EQ(0u, writtenLines()) << checker->output();
+}
+
+TEST_F(PageServerTest, SharesTheTextOfTheCurrentSettingsAndOfAPresetAsTheCommandLineExportsThem) {
+    set("PickupSize", "2.5");
+    ASSERT_EQ("written", post("/api/presets/save", {{"name", "My look"}}).body()["outcome"]);
+    set("TurnSpeed", "0.5");
+
+    const Answer current = send(http::verb::get, "/api/share", api());
+    ASSERT_EQ(200, current.status) << current.response.body();
+    const std::string text = current.body()["text"];
+    EXPECT_TRUE(text.starts_with("# Glimmerward settings\n")) << text;
+    EXPECT_NE(std::string::npos, text.find("\nPickupSize = 2.5\nTurnSpeed = 0.5\n")) << text;
+    EXPECT_EQ(CheckerPrints({"--export", game.path().string()}), text);
+
+    const Answer preset = send(http::verb::get, "/api/share?name=my%20LOOK", api());
+    ASSERT_EQ(200, preset.status) << preset.response.body();
+    const std::string presetText = preset.body()["text"];
+    EXPECT_TRUE(presetText.starts_with("# Glimmerward preset: My look\n")) << presetText;
+    EXPECT_EQ(std::string::npos, presetText.find("TurnSpeed")) << presetText;
+    EXPECT_EQ(CheckerPrints({"--export", "My look", game.path().string()}), presetText);
+
+    const Answer missing = send(http::verb::get, "/api/share?name=Your%20look", api());
+    EXPECT_EQ(404, missing.status);
+    EXPECT_EQ("application/json", missing.response[http::field::content_type]);
+    EXPECT_EQ(1u, missing.body()["problems"].size()) << missing.response.body();
+}
+
+// A pasted text with two mistakes is shown with them and with what it would change; nothing is
+// written until the player confirms, and then what the plug-in reads from it is applied.
+TEST_F(PageServerTest, APreviewOfATextWithTwoMistakesListsThemAndWritesNothingUntilApplied) {
+    const std::string text = "# Glimmerward preset: Friend\r\nPickupSize = 1,5\r\nVolume = 3\r\nTurnSpeed = 0.5\r\n";
+    const json settingsNow = state()["settings"];
+    const auto valueNow = [&settingsNow](const std::string& wanted) {
+        for (const json& setting : settingsNow) {
+            if (setting["key"] == wanted) return setting["value"].get<std::string>();
+        }
+        return std::string();
+    };
+    const Answer preview = post("/api/share/preview", {{"text", text}});
+    ASSERT_EQ(200, preview.status) << preview.response.body();
+    const json shown = preview.body();
+    EXPECT_EQ(json(false), shown["refused"]);
+    EXPECT_EQ("Friend", shown["name"]);
+    ASSERT_EQ(2u, shown["problems"].size()) << shown.dump();
+    const std::string comma = shown["problems"][0];
+    const std::string unknown = shown["problems"][1];
+    EXPECT_TRUE(comma.starts_with("line 2: ") && comma.find("decimal comma") != std::string::npos) << comma;
+    EXPECT_TRUE(unknown.starts_with("line 3: ") && unknown.find("unknown key") != std::string::npos) << unknown;
+    EXPECT_EQ((json{{{"key", "PickupSize"}, {"now", valueNow("PickupSize")}, {"then", "1"}},
+                    {{"key", "TurnSpeed"}, {"now", valueNow("TurnSpeed")}, {"then", "0.5"}}}),
+              shown["changes"]);
+    EXPECT_EQ(original, ReadFile(settings));
+    EXPECT_FALSE(std::filesystem::exists(presets()));
+
+    const Answer applied = post("/api/share/apply", {{"text", text}, {"expect", SettingsVersion(original)}});
+    ASSERT_EQ(200, applied.status) << applied.response.body();
+    EXPECT_EQ("written", applied.body()["outcome"]);
+    EXPECT_EQ((json{"set PickupSize = 1", "set TurnSpeed = 0.5"}), applied.body()["done"]);
+    const std::filesystem::path pasted = game.write("pasted.txt", text);
+    EXPECT_EQ(std::vector<std::string>{}, DifferingSettings(settings, pasted));
+    EXPECT_EQ(original, ReadFile(settings.string() + ".bak"));
+    ASSERT_TRUE(said(fileVersion())) << checker->output();
+    EXPECT_EQ(1u, writtenLines()) << checker->output();
+}
+
+// JSON may send every byte of a text as six: a text of the largest size gets through so, and
+// one byte more is refused in words, not by the request's size.
+TEST_F(PageServerTest, ATextOver64KiBIsRefusedInWordsEvenWithEveryByteEscaped) {
+    std::string full;
+    while (full.size() < 64 * 1024) full += "# " + std::string(61, 'x') + "\n";
+    struct Case {
+        const char* what;
+        std::string text;
+        bool refused;
+    };
+    const Case cases[] = {{"64 KiB", full, false}, {"a byte more", full + "\n", true}};
+    for (const Case& c : cases) {
+        const std::string escaped = JsonEscaped(c.text);
+        const Answer preview = send(http::verb::post, "/api/share/preview", change(), "{\"text\": \"" + escaped + "\"}");
+        ASSERT_EQ(200, preview.status) << c.what << ": " << preview.response.body();
+        EXPECT_EQ(json(c.refused), preview.body()["refused"]) << c.what;
+        EXPECT_EQ(json::array(), preview.body()["changes"]) << c.what;
+        const Answer applied = send(http::verb::post, "/api/share/apply", change(),
+                                    "{\"expect\": \"" + SettingsVersion(original) + "\", \"text\": \"" + escaped + "\"}");
+        EXPECT_EQ(c.refused ? "bad-input" : "unchanged", applied.body()["outcome"]) << c.what;
+        if (!c.refused) continue;
+        EXPECT_EQ(422, applied.status) << c.what;
+        ASSERT_EQ(1u, preview.body()["problems"].size()) << c.what;
+        EXPECT_NE(std::string::npos, preview.body()["problems"][0].get<std::string>().find("more than the 64 KiB")) << c.what;
+        EXPECT_EQ(preview.body()["problems"], applied.body()["problems"]) << c.what;
+    }
+    EXPECT_EQ(original, ReadFile(settings));
+    EXPECT_EQ(0u, writtenLines()) << checker->output();
+}
+
 TEST_F(PageServerTest, RefusesEveryRequestThatBreaksTheRulesAndChangesNothing) {
     const std::string good = setBody(SettingsVersion(original), "PickupSize", "2.5");
     const auto without = [](Fields fields, const std::string& name) {
@@ -441,6 +674,21 @@ TEST_F(PageServerTest, RefusesEveryRequestThatBreaksTheRulesAndChangesNothing) {
         {"the state by POST", http::verb::post, "/api/state", change(), good, 405},
         {"a change by GET", http::verb::get, "/api/change", api(), "", 405},
         {"the page by POST", http::verb::post, "/?key=" + key, change(), good, 405},
+        {"the presets without the key", http::verb::get, "/api/presets", {}, "", 403},
+        {"a preset saved with a wrong key", http::verb::post, "/api/presets/save",
+         with(change(), "X-Glimmerward-Key", wrongKey), R"({"name": "Mine"})", 403},
+        {"a preset applied from a foreign origin", http::verb::post, "/api/presets/apply",
+         with(change(), "Origin", "http://evil.example"), json{{"name", "Mine"}, {"expect", SettingsVersion(original)}}.dump(), 403},
+        {"a preset deleted from a foreign origin", http::verb::post, "/api/presets/delete",
+         with(change(), "Origin", "http://evil.example"), R"({"name": "Mine"})", 403},
+        {"a share text with a wrong key", http::verb::get, "/api/share", {{"X-Glimmerward-Key", wrongKey}}, "", 403},
+        {"a shared text applied from a foreign origin", http::verb::post, "/api/share/apply",
+         with(change(), "Origin", "http://evil.example"),
+         json{{"text", "PickupSize = 2.5\n"}, {"expect", SettingsVersion(original)}}.dump(), 403},
+        {"a shared text previewed as plain text", http::verb::post, "/api/share/preview",
+         with(change(), "Content-Type", "text/plain"), R"({"text": "PickupSize = 2.5\n"})", 415},
+        {"a preset saved without a name", http::verb::post, "/api/presets/save", change(), R"({"replace": true})", 400},
+        {"a preset saved by GET", http::verb::get, "/api/presets/save", api(), "", 405},
     };
     for (const Case& c : cases) {
         const Answer answer = send(c.method, c.target, c.fields, c.body);
@@ -449,6 +697,7 @@ TEST_F(PageServerTest, RefusesEveryRequestThatBreaksTheRulesAndChangesNothing) {
         EXPECT_EQ("no-store", answer.response[http::field::cache_control]) << c.what;
     }
     EXPECT_EQ(original, ReadFile(settings));
+    EXPECT_FALSE(std::filesystem::exists(presets()));
     EXPECT_EQ(0u, writtenLines()) << checker->output();
 }
 

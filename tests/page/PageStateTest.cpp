@@ -109,12 +109,18 @@ TEST(PageState, HoldsTheSummaryTheProblemsWithTheirSettingAndEveryValueAsText) {
     ASSERT_EQ(59u, state["settings"].size());
     const json& turn = Setting(state, "TurnSpeed");
     EXPECT_EQ((json{{"key", "TurnSpeed"}, {"group", "Pickups"}, {"description", "Turning speed of the pickups."},
-                    {"kind", "float"}, {"value", "0"}, {"default", "0.0030566407"}, {"line", 2}, {"piece", 1}}),
+                    {"kind", "float"}, {"value", "0"}, {"default", "0.0030566407"}, {"step", "1e-4"}, {"line", 2},
+                    {"piece", 1}}),
               turn);
-    // A colour entry in one shape: its five fields as one text, as the file has them.
+    // A colour entry in one shape: its five fields as one text, as the file has them; its step
+    // is its number's.
     EXPECT_EQ((json{{"key", "PickupColor_5"}, {"group", "Colour entries"}, {"description", "Colour entry 5 of the table."},
-                    {"kind", "color"}, {"value", "255 0 0 7 2.5"}, {"default", "97 194 247 0 1"}, {"line", 4}, {"piece", 1}}),
+                    {"kind", "color"}, {"value", "255 0 0 7 2.5"}, {"default", "97 194 247 0 1"}, {"step", "0.1"},
+                    {"line", 4}, {"piece", 1}}),
               Setting(state, "PickupColor_5"));
+    // Each number steps on its own scale, in the one formatter's text.
+    EXPECT_EQ("0.1", Setting(state, "PickupSize")["step"]);
+    EXPECT_EQ("1", Setting(state, "WeaponCircles_Distance")["step"]);
     EXPECT_EQ(0, Setting(state, "PickupSize")["line"]);  // only a key in other case sets it
 }
 

@@ -78,7 +78,27 @@ function request({method = 'GET', path: target, headers = {}, body}) {
   });
 }
 
-const server = {process: null, out: '', port: 0, url: '', secret: ''};
+// glimmerward-check --page serving the game folder `folder`, once it has shown its address.
+async function serve(folder, args, environment) {
+  const served = {process: null, out: '', err: '', port: 0, url: '', secret: ''};
+  served.process = spawn(checker, ['--page', ...args, folder], {stdio: ['ignore', 'pipe', 'pipe'], env: environment});
+  served.process.stdout.setEncoding('utf8');
+  served.process.stderr.setEncoding('utf8');
+  served.process.stdout.on('data', (chunk) => { served.out += chunk; });
+  served.process.stderr.on('data', (chunk) => { served.err += chunk; });
+  const end = Date.now() + 30000;
+  let match;
+  while (!(match = /http:\/\/127\.0\.0\.1:(\d+)\/\?key=([0-9a-f]{64})/.exec(served.out))) {
+    if (served.process.exitCode !== null || Date.now() > end) {
+      assert.fail(`glimmerward-check --page gave no address:\n${served.out}\n${served.err}`);
+    }
+    await sleep(20);
+  }
+  [served.url, served.port, served.secret] = [match[0], Number(match[1]), match[2]];
+  return served;
+}
+
+let server;
 const handedOver = path.join(work, 'handed-over');
 const writes = () => (server.out.match(/^written: /gm) || []).length;
 let original;
@@ -119,25 +139,12 @@ test.before(async () => {
   fs.mkdirSync(runtime, {mode: 0o700});
   fs.writeFileSync(path.join(bin, 'xdg-open'), `#!/bin/sh\nprintf '%s' "$1" > '${handedOver}.part' && mv '${handedOver}.part' '${handedOver}'\n`,
     {mode: 0o755});
-  server.process = spawn(checker, ['--page', game], {stdio: ['ignore', 'pipe', 'pipe'],
-    env: {...process.env, PATH: `${bin}:${process.env.PATH}`, XDG_RUNTIME_DIR: runtime}});
-  server.process.stdout.setEncoding('utf8');
-  server.process.stderr.setEncoding('utf8');
-  server.process.stdout.on('data', (chunk) => { server.out += chunk; });
-  server.process.stderr.on('data', (chunk) => { server.err = (server.err || '') + chunk; });
-  const end = Date.now() + 30000;
-  let match;
-  while (!(match = /http:\/\/127\.0\.0\.1:(\d+)\/\?key=([0-9a-f]{64})/.exec(server.out))) {
-    if (server.process.exitCode !== null || Date.now() > end) {
-      assert.fail(`glimmerward-check --page gave no address:\n${server.out}\n${server.err || ''}`);
-    }
-    await sleep(20);
-  }
-  [server.url, server.port, server.secret] = [match[0], Number(match[1]), match[2]];
+  server = await serve(game, [], {...process.env, PATH: `${bin}:${process.env.PATH}`, XDG_RUNTIME_DIR: runtime});
 
   browser = await chromium.launch({executablePath: '/usr/bin/chromium', args: ['--no-sandbox']});
   // A laptop's screen less the browser's own bars.
-  page = await browser.newPage({viewport: {width: 1366, height: 660}});
+  // One context for the pages of both game folders, which share its clipboard.
+  page = await (await browser.newContext({viewport: {width: 1366, height: 660}})).newPage();
   const errors = [];
   page.on('pageerror', (error) => errors.push(error.message));
   // The browser's own request for /favicon.ico carries no key and is refused, as it should be.
@@ -178,7 +185,9 @@ test('the key reaches the page through a private file, and leaves the address ba
 
 test.after(async () => {
   if (browser) await browser.close();
-  if (server.process && server.process.exitCode === null) server.process.kill();
+  for (const served of [server, secondServer]) {
+    if (served && served.process.exitCode === null) served.process.kill();
+  }
 });
 
 test('the page opens with the summary and the first settings in view, and nothing else loaded', async () => {
@@ -270,11 +279,26 @@ test('undo steps back one change at a time, a whole drag as one, and redo makes 
   assert.ok(await redo.isDisabled(), 'nothing left to redo');
 });
 
+test('an arrow key steps a number field by its setting\'s own step', async () => {
+  const field = page.getByRole('spinbutton', {name: 'TurnSpeed', exact: true});
+  await field.focus();
+  await page.keyboard.press('ArrowUp');
+  assert.equal(await field.inputValue(), '0.0031');  // a ten-thousandth, not 1
+  await page.keyboard.press('Enter');
+  await fileLine('TurnSpeed', '0.0031');
+  await page.getByRole('button', {name: 'Set TurnSpeed back to its default', exact: true}).click();
+  await fileLine('TurnSpeed', '0.0030566407');
+  // A value between two steps is no mistake: the field is not marked.
+  assert.equal(await page.locator('#value-TurnSpeed.bad').count(), 0);
+});
+
 test('the search box finds Distance2DFX by part of its name', async () => {
   await page.getByRole('searchbox', {name: 'Search settings by name'}).fill('distance2d');
   assert.ok(await page.locator('#setting-Distance2DFX').isVisible());
   const shown = await page.locator('.setting[data-key]:visible').evaluateAll((rows) => rows.map((row) => row.dataset.key));
   assert.deepEqual(shown, ['Distance2DFX']);
+  // A search that matches no colour entry shows no empty colour table.
+  assert.deepEqual(await page.locator('.group:visible h2').allTextContents(), ['Effects']);
   await page.getByRole('searchbox', {name: 'Search settings by name'}).fill('');
   assert.equal(await page.locator('.setting[data-key]:visible').count(), 59);
   // The page as a player has it now, for a person to look at.
@@ -285,7 +309,9 @@ test('the search box finds Distance2DFX by part of its name', async () => {
 test('every control has an accessible name in chromium\'s accessibility tree', async () => {
   const cdp = await page.context().newCDPSession(page);
   const {root: doc} = await cdp.send('DOM.getDocument', {depth: -1});
-  const {nodeIds} = await cdp.send('DOM.querySelectorAll', {nodeId: doc.nodeId, selector: 'input, button, a[href], select, textarea'});
+  // Those in view: the paste box is closed.
+  const selector = ['input', 'button', 'a[href]', 'select', 'textarea'].map((tag) => tag + ':not([hidden] *)').join(', ');
+  const {nodeIds} = await cdp.send('DOM.querySelectorAll', {nodeId: doc.nodeId, selector});
   const backendIds = [];
   for (const nodeId of nodeIds) backendIds.push((await cdp.send('DOM.describeNode', {nodeId})).node.backendNodeId);
   const {nodes} = await cdp.send('Accessibility.getFullAXTree');
@@ -295,11 +321,13 @@ test('every control has an accessible name in chromium\'s accessibility tree', a
     if (node.backendDOMNodeId && !byBackend.has(node.backendDOMNodeId)) byBackend.set(node.backendDOMNodeId, node);
   }
   const names = backendIds.map((id) => byBackend.get(id)).map((node) => node && !node.ignored ? (node.name && node.name.value) || '' : null);
-  // 15 floats, 44 colour entries of three controls each, a button per setting, search, undo, redo.
-  assert.equal(names.length, 15 + 44 * 3 + 59 + 3);
+  // 15 floats, 44 colour entries of three controls each, a button per setting, search, undo,
+  // redo, and the presets' name, save, copy and paste buttons.
+  assert.equal(names.length, 15 + 44 * 3 + 59 + 3 + 4);
   assert.deepEqual(names.filter((name) => !name), [], 'controls without an accessible name');
   for (const name of ['PickupSize', 'PickupColor_5 channels 0 to 2', 'PickupColor_5 channel 3', 'PickupColor_5 number',
-    'Set PickupSize back to its default', 'Search settings by name', 'Undo', 'Redo']) {
+    'Set PickupSize back to its default', 'Search settings by name', 'Undo', 'Redo',
+    'Name of the new preset', 'Save the current settings as…', 'Copy to share', 'Paste a shared preset']) {
     assert.ok(names.includes(name), `a control named "${name}"`);
   }
   await cdp.detach();
@@ -432,4 +460,124 @@ test('the file differs from the release\'s in the two lines changed, and the plu
     PickupColor_5: {values: '255 0 0 0 1', from: 'file'},
   });
   assert.deepEqual(hostBefore.get('PickupColor_5'), {values: '97 194 247 0 1', from: 'file'});
+});
+
+// ---- presets ----------------------------------------------------------------------------------
+
+let secondServer;
+const presetFile = (folder, name) => path.join(folder, 'Glimmerward-presets', name + '.ini');
+// Every setting's value text in a settings file, by key.
+const values = (text) => new Map(text.split(/\r?\n/).map((line) => /^(\w+) = (.*)$/.exec(line)).filter(Boolean).map((m) => [m[1], m[2]]));
+
+test('a preset saved, settings changed, the preset applied, and its apply taken back with one undo', async () => {
+  const saved = read();
+  await page.getByRole('textbox', {name: 'Name of the new preset'}).fill('Calm evening');
+  await page.getByRole('button', {name: 'Save the current settings as…'}).click();
+  await page.getByRole('button', {name: 'Apply the preset Calm evening', exact: true}).waitFor();
+  const preset = fs.readFileSync(presetFile(game, 'Calm evening'), 'latin1');
+  assert.match(preset, /^# Glimmerward preset: Calm evening\n/);
+  assert.match(preset, /^PickupSize = 2\.5$/m);
+  assert.match(preset, /^PickupColor_5 = 255 0 0 0 1$/m);
+
+  for (const [name, value] of [['PickupSize', '3'], ['TurnSpeed', '0.01'], ['EffectStrength', '2']]) {
+    await page.getByRole('spinbutton', {name, exact: true}).fill(value);
+    await page.keyboard.press('Enter');
+    await fileLine(name, value);
+  }
+  const changed = read();
+  await sleep(300);  // the last change's "written:" line may still be on its way
+  const writesBefore = writes();
+  await page.getByRole('button', {name: 'Apply the preset Calm evening', exact: true}).click();
+  await fileWhere((text) => text === saved, 'the file as the preset was saved');
+  await page.waitForFunction(() => /Applied the preset “Calm evening”, 3 settings changed/.test(document.getElementById('status').textContent));
+  assert.match(await page.locator('#status').textContent(), /Undo takes it back/);
+  assert.equal(await page.locator('#value-TurnSpeed').inputValue(), '0.0030566407');
+  await sleep(300);
+  assert.equal(writes() - writesBefore, 1, 'the apply is one write');
+
+  // One undo step takes the whole apply back, in one write.
+  await page.getByRole('button', {name: 'Undo', exact: true}).click();
+  await fileWhere((text) => text === changed, 'the file as it was before the apply');
+  await sleep(300);
+  assert.equal(writes() - writesBefore, 2, 'its undo is one write');
+  assert.equal(await page.locator('#value-PickupSize').inputValue(), '3');
+});
+
+test('Delete asks first', async () => {
+  await page.getByRole('textbox', {name: 'Name of the new preset'}).fill('Spare');
+  await page.getByRole('button', {name: 'Save the current settings as…'}).click();
+  const remove = page.getByRole('button', {name: 'Delete the preset Spare', exact: true});
+  await remove.waitFor();
+  page.once('dialog', (dialog) => dialog.dismiss());
+  await remove.click();
+  await sleep(500);
+  assert.ok(fs.existsSync(presetFile(game, 'Spare')), 'a preset deleted though the player said no');
+  page.once('dialog', (dialog) => dialog.accept());
+  await remove.click();
+  await remove.waitFor({state: 'detached'});
+  assert.ok(!fs.existsSync(presetFile(game, 'Spare')));
+  assert.ok(fs.existsSync(presetFile(game, 'Calm evening')));
+});
+
+test('the share text goes through the real clipboard into a second game folder\'s page', async () => {
+  const second = path.join(work, 'Second game');
+  fs.mkdirSync(second);
+  fs.copyFileSync(path.join(game, 'Glimmerward-defaults.ini'), path.join(second, 'Glimmerward.ini'));
+  assert.equal(spawnSync(env('PAGE_GAME_FILE'), [path.join(second, 'Game.exe')]).status, 0);
+  const secondBefore = fs.readFileSync(path.join(second, 'Glimmerward.ini'), 'latin1');
+  secondServer = await serve(second, ['--no-browser'], process.env);
+  const context = page.context();
+  for (const port of [server.port, secondServer.port]) {
+    await context.grantPermissions(['clipboard-read', 'clipboard-write'], {origin: `http://127.0.0.1:${port}`});
+  }
+
+  await page.getByRole('button', {name: 'Copy to share', exact: true}).click();
+  await page.waitForFunction(() => /on the clipboard/.test(document.getElementById('status').textContent));
+  const shared = await page.evaluate(() => navigator.clipboard.readText());
+  assert.deepEqual(shared.split('\n').filter((line) => line && !line.startsWith('#')).sort(),
+    ['EffectStrength = 2', 'PickupColor_5 = 255 0 0 0 1', 'PickupSize = 3', 'TurnSpeed = 0.01']);
+  assert.ok(!shared.includes(work) && !shared.includes('Glimmerward.ini'), `the share text names a path:\n${shared}`);
+
+  const other = await context.newPage();
+  await other.goto(secondServer.url);
+  await other.waitForFunction(() => document.getElementById('value-PickupSize')?.value === '1.2');
+  await other.getByRole('button', {name: 'Paste a shared preset', exact: true}).click();
+  await other.getByRole('button', {name: 'Paste from the clipboard', exact: true}).click();
+  await other.locator('#share-preview tbody tr').nth(3).waitFor();
+  assert.equal(await other.locator('#share-preview tbody tr').count(), 4);
+  assert.equal(fs.readFileSync(path.join(second, 'Glimmerward.ini'), 'latin1'), secondBefore, 'written before the player confirmed');
+  await other.locator('#presets').scrollIntoViewIfNeeded();
+  await other.screenshot({path: path.join(path.dirname(env('PAGE_SCREENSHOT')), 'presets-panel.png')});
+  await other.getByRole('button', {name: 'Apply it', exact: true}).click();
+  await other.waitForFunction(() => /Applied the pasted preset/.test(document.getElementById('status').textContent));
+  assert.deepEqual(values(fs.readFileSync(path.join(second, 'Glimmerward.ini'), 'latin1')), values(read()));
+  page.secondPage = other;
+});
+
+test('a pasted text with two mistakes shows them, and nothing is written until the player confirms', async () => {
+  const other = page.secondPage;
+  const file = path.join(work, 'Second game', 'Glimmerward.ini');
+  const before = fs.readFileSync(file, 'latin1');
+  await other.getByRole('textbox', {name: /A preset someone shared with you/}).fill(
+    '# Glimmerward preset: Bright\nTextAlpha = 100\nPickupSize = 1,5\nTurnSpeeed = 0.02\n');
+  await other.waitForFunction(() => document.querySelectorAll('#share-preview li.problem').length === 2);
+  const problems = await other.locator('#share-preview li.problem').allTextContents();
+  assert.ok(problems.some((text) => /TurnSpeeed/.test(text)), problems.join('\n'));
+  assert.ok(problems.some((text) => /1,5/.test(text)), problems.join('\n'));
+  const changes = await other.locator('#share-preview tbody tr').allTextContents();
+  assert.ok(changes.some((row) => /^TextAlpha/.test(row)), changes.join('\n'));
+  assert.equal(await other.getByRole('textbox', {name: 'Name to save the pasted preset as'}).inputValue(), 'Bright');
+  await sleep(500);
+  assert.equal(fs.readFileSync(file, 'latin1'), before, 'written before the player confirmed');
+
+  await other.getByRole('button', {name: 'Save as preset', exact: true}).click();
+  await other.getByRole('button', {name: 'Apply the preset Bright', exact: true}).waitFor();
+  await other.getByRole('button', {name: 'Apply it', exact: true}).click();
+  await other.waitForFunction(() => /Applied the pasted preset/.test(document.getElementById('status').textContent));
+  const now = values(fs.readFileSync(file, 'latin1'));
+  assert.equal(now.get('TextAlpha'), '100');
+  assert.equal(now.get('PickupSize'), '1');  // what the game reads of "1,5"
+  assert.ok(!now.has('TurnSpeeed'));
+  assert.deepEqual(values(fs.readFileSync(presetFile(path.join(work, 'Second game'), 'Bright'), 'latin1')),
+    new Map([['TextAlpha', '100'], ['PickupSize', '1']]));
 });

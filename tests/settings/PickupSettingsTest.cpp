@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -120,6 +121,25 @@ TEST(PickupSettingTable, FindsOnlyTheKeysThePluginReads) {
         {std::string_view("PickupSize\0", 11), std::nullopt},
     };
     for (const Case& c : cases) EXPECT_EQ(c.index, FindPickupSetting(c.key)) << '"' << c.key << '"';
+}
+
+TEST(PickupSettingTable, EachSettingStepsByAPowerOfTenOnItsOwnScale) {
+    const auto powerOfTen = [](float step) {
+        for (int exponent = -6; exponent <= 3; ++exponent) {
+            if (step == static_cast<float>(std::pow(10.0, exponent))) return true;
+        }
+        return false;
+    };
+    for (const PickupSetting& setting : PickupSettings) {
+        EXPECT_TRUE(powerOfTen(setting.step)) << setting.key << " steps by " << setting.step;
+        // One step is a share of the default, never the whole of it, nor a step too small to see.
+        const float size = std::fabs(setting.defaultValue);
+        EXPECT_LT(setting.step, size) << setting.key;
+        EXPECT_GE(setting.step, size / 1000) << setting.key;
+    }
+    const std::pair<std::string_view, float> named[] = {
+        {"TurnSpeed", 0.0001f}, {"PickupSize", 0.1f}, {"WeaponCircles_Distance", 1.0f}, {"PickupColor_5", 0.1f}};
+    for (const auto& [key, step] : named) EXPECT_EQ(step, PickupSettings[*FindPickupSetting(key)].step) << key;
 }
 
 TEST(PickupSettings, EachValueComesWithTheLineAndPieceThatSetItLast) {

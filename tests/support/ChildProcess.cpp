@@ -14,23 +14,33 @@
 
 #ifdef _WIN32
 
-ChildProcess::ChildProcess(const std::vector<std::string>& command, Console console) {
+ChildProcess::ChildProcess(const std::vector<std::string>& command, Console console, const std::string& input) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE in = nullptr;
+    if (!input.empty()) {
+        in = CreateFileA(input.c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (in == INVALID_HANDLE_VALUE) return;
+    }
     HANDLE readEnd = nullptr;
     HANDLE writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
+        if (in) CloseHandle(in);
+        return;
+    }
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = writeEnd;
     startup.hStdError = writeEnd;
+    startup.hStdInput = in;
     std::string line;
     for (const std::string& argument : command) line += (line.empty() ? "\"" : " \"") + argument + "\"";
     PROCESS_INFORMATION process{};
     const DWORD flags = console == Console::Own ? CREATE_NEW_CONSOLE : 0;
     started_ = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr, &startup, &process);
     CloseHandle(writeEnd);
+    if (in) CloseHandle(in);
     pipe_ = readEnd;
     if (!started_) return;
     CloseHandle(process.hThread);
@@ -80,15 +90,15 @@ void ChildProcess::kill() {
 
 #else
 
-ChildProcess::ChildProcess(const std::vector<std::string>& command, Console) {
+ChildProcess::ChildProcess(const std::vector<std::string>& command, Console, const std::string& input) {
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
         dup2(ends[1], STDOUT_FILENO);
         dup2(ends[1], STDERR_FILENO);
-        const int nothing = open("/dev/null", O_RDONLY);
-        dup2(nothing, STDIN_FILENO);
+        const int in = open(input.empty() ? "/dev/null" : input.c_str(), O_RDONLY);
+        dup2(in, STDIN_FILENO);
         std::vector<char*> arguments;
         for (const std::string& argument : command) arguments.push_back(const_cast<char*>(argument.c_str()));
         arguments.push_back(nullptr);

@@ -13,8 +13,10 @@ public:
         Own,     // on Windows a console of its own, as a double click in Explorer gives it
     };
 
-    // Starts `command[0]` with the rest as its arguments.
-    explicit ChildProcess(const std::vector<std::string>& command, Console console = Console::Shared);
+    // Starts `command[0]` with the rest as its arguments, reading its standard input from the
+    // file `input` (none when empty).
+    explicit ChildProcess(const std::vector<std::string>& command, Console console = Console::Shared,
+                          const std::string& input = {});
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
