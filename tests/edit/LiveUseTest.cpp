@@ -10,7 +10,6 @@
 #include <bit>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -20,7 +19,7 @@
 #include "edit/FileReplace.h"
 #include "basis/ValueText.h"
 #include "src/settings/PickupSettings.h"
-#include "standin/HostImage.h"
+#include "tests/edit/LiveHost.h"
 #include "tests/edit/LiveVersions.h"
 #include "tests/standin/StandInFixture.h"
 
@@ -31,47 +30,6 @@ namespace fs = std::filesystem;
 using StandInHost::HostFolder;
 
 constexpr HostVersion Build = 110;
-
-// What one look at the host's 59 values found.
-struct Look {
-    std::optional<int> version;  // when every value is of this one version
-    std::string what;            // otherwise the values' versions, for the failure message
-};
-
-Look LookAtHost() {
-    std::optional<int> versions[PickupSettingCount];
-    for (std::size_t i = 0; i < FloatSettingCount; ++i) {
-        versions[i] = LiveVersions::VersionOfFloat(i, StandInHost::FloatBitsAt(FloatSettings[i].address));
-    }
-    const StandInHost::ColorTableBytes table = StandInHost::ColorTable();
-    for (std::size_t n = 0; n < ColorSettings.size(); ++n) {
-        versions[FloatSettingCount + n] =
-            LiveVersions::VersionOfColor(static_cast<int>(n), table.data() + n * Host::Pickup::ColorEntrySize);
-    }
-    Look look;
-    bool same = true;
-    for (const auto& version : versions) same = same && version && *version == *versions[0];
-    if (same) {
-        look.version = versions[0];
-        return look;
-    }
-    // Each value's version, and a value of none as it is.
-    for (std::size_t i = 0; i < PickupSettingCount; ++i) {
-        look.what += std::string(PickupSettings[i].key) + ":";
-        if (versions[i]) {
-            look.what += std::to_string(*versions[i]);
-        } else if (i < FloatSettingCount) {
-            look.what += "none(" + ShortestDecimal(std::bit_cast<float>(StandInHost::FloatBitsAt(FloatSettings[i].address)),
-                                                   SettingKind::Float) + ")";
-        } else {
-            PickupColorEntry entry;
-            std::memcpy(&entry, table.data() + (i - FloatSettingCount) * Host::Pickup::ColorEntrySize, sizeof entry);
-            look.what += "none(" + ColorValueText(entry) + ")";
-        }
-        look.what += " ";
-    }
-    return look;
-}
 
 class LiveUse : public PluginInStandInTest {
 protected:
@@ -89,11 +47,7 @@ protected:
 
 TEST_F(LiveUse, EveryHookedCallSeesOneWholeVersionWhileAnotherProcessChangesTheFile500Times) {
     // Version 0, written as a player's file would be, differs from the defaults in every value.
-    {
-        std::ofstream file(Settings(), std::ios::binary | std::ios::trunc);
-        file << "; the file the live-use test starts from\r\n";
-        for (const SettingSet& set : LiveVersions::Sets(0)) file << set.key << " = " << set.value << "\r\n";
-    }
+    LiveHost::WriteVersion(Settings(), 0, "the file the live-use test starts from");
     const PickupReading start = ReadPickupSettingsFile(Settings().string().c_str());
     const PickupReading defaults = DefaultPickupReading();
     for (std::size_t i = 0; i < FloatSettingCount; ++i) {
@@ -111,16 +65,7 @@ TEST_F(LiveUse, EveryHookedCallSeesOneWholeVersionWhileAnotherProcessChangesTheF
     plugin = LoadLibraryA((HostFolder() / "Glimmerward.dll").string().c_str());
     ASSERT_NE(nullptr, plugin) << "error " << GetLastError();
     StandInHost::RunCallSite(Build);
-    ASSERT_EQ(0, LookAtHost().version.value_or(-1)) << LookAtHost().what;
-
-    std::string command = "\"" + (HostFolder() / "live_writer.exe").string() + "\" \"" + Settings().string() + "\" 1 " +
-                          std::to_string(LiveVersions::Changes) + " \"" + Result().string() + "\"";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION writer{};
-    ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &writer))
-        << "cannot start live_writer.exe: error " << GetLastError();
-    CloseHandle(writer.hThread);
+    ASSERT_EQ(0, LiveHost::LookAtHost().version.value_or(-1)) << LiveHost::LookAtHost().what;
 
     // The host's thread, as in the game: one hooked call after another, each looked at at once.
     const int calleeCallsBefore = StandInHost::CalleeCalls();
@@ -129,27 +74,25 @@ TEST_F(LiveUse, EveryHookedCallSeesOneWholeVersionWhileAnotherProcessChangesTheF
     long long backwards = 0;
     int last = 0;
     std::set<int> seen{0};
-    const auto lookAfterCall = [&] {
-        StandInHost::RunCallSite(Build);
-        ++calls;
-        const Look look = LookAtHost();
-        if (!look.version) {
-            if (++mixed <= 3) ADD_FAILURE() << "call " << calls << " left values of no one version: " << look.what;
-            return;
-        }
-        if (*look.version < last && ++backwards <= 3) {
-            ADD_FAILURE() << "call " << calls << " saw version " << *look.version << " after version " << last;
-        }
-        last = *look.version;
-        seen.insert(last);
-    };
-    while (WaitForSingleObject(writer.hProcess, 0) == WAIT_TIMEOUT) lookAfterCall();
-    DWORD writerStatus = 1;
-    GetExitCodeProcess(writer.hProcess, &writerStatus);
-    CloseHandle(writer.hProcess);
-    lookAfterCall();  // the file as the last change left it
+    const std::optional<DWORD> writerStatus = LiveHost::CallWhileWriting(
+        "live_writer.exe", "\"" + Settings().string() + "\" 1 " + std::to_string(LiveVersions::Changes) + " \"" +
+                               Result().string() + "\"",
+        Build, [&] {
+            ++calls;
+            const LiveHost::Look look = LiveHost::LookAtHost();
+            if (!look.version) {
+                if (++mixed <= 3) ADD_FAILURE() << "call " << calls << " left values of no one version: " << look.what;
+                return;
+            }
+            if (*look.version < last && ++backwards <= 3) {
+                ADD_FAILURE() << "call " << calls << " saw version " << *look.version << " after version " << last;
+            }
+            last = *look.version;
+            seen.insert(last);
+        });
+    ASSERT_TRUE(writerStatus);
 
-    EXPECT_EQ(0u, writerStatus) << "live_writer failed; what it said is above";
+    EXPECT_EQ(0u, *writerStatus) << "live_writer failed; what it said is above";
     EXPECT_EQ(calleeCallsBefore + calls, StandInHost::CalleeCalls());
     EXPECT_EQ(0, mixed) << "calls that left values of no one version";
     EXPECT_EQ(0, backwards) << "calls that saw an older version than the call before";

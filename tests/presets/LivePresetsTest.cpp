@@ -14,9 +14,7 @@
 #include <string>
 
 #include "presets/Presets.h"
-#include "src/settings/PickupSettings.h"
-#include "standin/HostImage.h"
-#include "tests/edit/LiveVersions.h"
+#include "tests/edit/LiveHost.h"
 #include "tests/standin/StandInFixture.h"
 
 namespace {
@@ -30,29 +28,6 @@ constexpr int Applies = 200;
 // The file starts as version 0 of the live versions; preset "A" holds version 1, "B" version 2.
 constexpr int VersionOfA = 1;
 constexpr int VersionOfB = 2;
-
-// The version whose values all 59 settings in the host have, if they are of one.
-std::optional<int> VersionInHost() {
-    std::optional<int> found;
-    for (std::size_t i = 0; i < FloatSettingCount; ++i) {
-        const std::optional<int> version = LiveVersions::VersionOfFloat(i, StandInHost::FloatBitsAt(FloatSettings[i].address));
-        if (!version || (found && *found != *version)) return std::nullopt;
-        found = version;
-    }
-    const StandInHost::ColorTableBytes table = StandInHost::ColorTable();
-    for (std::size_t n = 0; n < ColorSettings.size(); ++n) {
-        const std::optional<int> version =
-            LiveVersions::VersionOfColor(static_cast<int>(n), table.data() + n * Host::Pickup::ColorEntrySize);
-        if (!version || *found != *version) return std::nullopt;
-    }
-    return found;
-}
-
-void WriteVersion(const fs::path& file, int k) {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << "; a player's file, before any preset\r\n";
-    for (const SettingSet& set : LiveVersions::Sets(k)) out << set.key << " = " << set.value << "\r\n";
-}
 
 class LivePresets : public PluginInStandInTest {
 protected:
@@ -74,49 +49,38 @@ protected:
 TEST_F(LivePresets, EveryHookedCallSeesOnePresetWholeWhileAnotherProcessSwitchesThem200Times) {
     // The two presets, saved from the settings file as a player saves them.
     for (const auto& [version, name] : {std::pair{VersionOfA, "A"}, std::pair{VersionOfB, "B"}}) {
-        WriteVersion(Settings(), version);
+        LiveHost::WriteVersion(Settings(), version, "a player's file, before any preset");
         const PresetOutcome saved = SavePreset(Settings().string(), name, false);
         ASSERT_EQ(WriteStatus::Written, saved.status) << (saved.problems.empty() ? "" : saved.problems.front());
     }
-    WriteVersion(Settings(), 0);
+    LiveHost::WriteVersion(Settings(), 0, "a player's file, before any preset");
 
     StandInHost::Become(Build);
     plugin = LoadLibraryA((HostFolder() / "Glimmerward.dll").string().c_str());
     ASSERT_NE(nullptr, plugin) << "error " << GetLastError();
     StandInHost::RunCallSite(Build);
-    ASSERT_EQ(0, VersionInHost().value_or(-1));
-
-    std::string command = "\"" + (HostFolder() / "preset_writer.exe").string() + "\" \"" + Settings().string() + "\" " +
-                          std::to_string(Applies) + " \"" + Result().string() + "\"";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION writer{};
-    ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &writer))
-        << "cannot start preset_writer.exe: error " << GetLastError();
-    CloseHandle(writer.hThread);
+    ASSERT_EQ(0, LiveHost::LookAtHost().version.value_or(-1)) << LiveHost::LookAtHost().what;
 
     // The host's thread, as in the game: one hooked call after another, each looked at at once.
     long long calls = 0;
     long long mixed = 0;
     std::set<int> seen;
     std::optional<int> last;
-    const auto lookAfterCall = [&] {
-        StandInHost::RunCallSite(Build);
-        ++calls;
-        last = VersionInHost();
-        if (!last) {
-            ++mixed;
-            return;
-        }
-        seen.insert(*last);
-    };
-    while (WaitForSingleObject(writer.hProcess, 0) == WAIT_TIMEOUT) lookAfterCall();
-    DWORD writerStatus = 1;
-    GetExitCodeProcess(writer.hProcess, &writerStatus);
-    CloseHandle(writer.hProcess);
-    lookAfterCall();  // the file as the last apply left it
+    const std::optional<DWORD> writerStatus = LiveHost::CallWhileWriting(
+        "preset_writer.exe", "\"" + Settings().string() + "\" " + std::to_string(Applies) + " \"" + Result().string() + "\"",
+        Build, [&] {
+            ++calls;
+            const LiveHost::Look look = LiveHost::LookAtHost();
+            last = look.version;
+            if (!last) {
+                if (++mixed <= 3) ADD_FAILURE() << "call " << calls << " left values of no one preset: " << look.what;
+                return;
+            }
+            seen.insert(*last);
+        });
+    ASSERT_TRUE(writerStatus);
 
-    EXPECT_EQ(0u, writerStatus) << "preset_writer failed; what it said is above";
+    EXPECT_EQ(0u, *writerStatus) << "preset_writer failed; what it said is above";
     EXPECT_EQ(0, mixed) << "of " << calls << " calls, these left values of no one preset";
     EXPECT_EQ(std::set<int>({0, VersionOfA, VersionOfB}), seen) << "both presets should have been seen while they switched";
     EXPECT_EQ(VersionOfB, last.value_or(-1)) << "the last call does not show the last apply";
