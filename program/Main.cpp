@@ -108,7 +108,12 @@ std::optional<ExitStatus> ReadPresetOption(Options& options, PresetAction action
     if (action == PresetAction::Save || action == PresetAction::Apply) {
         if (!valueFollows) return Refuse(arg + " needs the preset's name, as in " + arg + " \"Night look\"");
         options.preset.name = argv[++i];
-        if (const std::string problem = PresetNameProblem(options.preset.name); !problem.empty()) return Refuse(problem);
+        if (const std::string problem = PresetNameProblem(options.preset.name); !problem.empty()) {
+            // A name is a value, refused as the writer refuses a value: the usage would bury it.
+            std::fprintf(stderr, "glimmerward-check: %s\nglimmerward-check: %s\n", problem.c_str(),
+                         action == PresetAction::Save ? "no preset was saved" : "nothing was changed");
+            return ExitStatus::UsageError;
+        }
     } else if (action == PresetAction::Import) {
         // "-" is standard input, not an option.
         if (next.empty() || (next.starts_with("-") && next != "-")) {

@@ -160,6 +160,11 @@ TEST(PresetProgram, AnswersEveryMistakenPresetCommandWithAUsageErrorAndWritesNot
         const CheckerRun refused = RunChecker(arguments);
         EXPECT_EQ(3, refused.status) << arguments.front() << ": " << refused.output;
     }
+    // A refused name is told alone, as a refused value is, not buried under the usage.
+    const CheckerRun device = RunChecker({"--save-preset", "con.txt", game.path()});
+    EXPECT_NE(std::string::npos, device.output.find("\"con\" is the name of a Windows device")) << device.output;
+    EXPECT_NE(std::string::npos, device.output.find("no preset was saved")) << device.output;
+    EXPECT_EQ(std::string::npos, device.output.find("usage:")) << device.output;
     // A preset that is not there: the command line says how to see those that are.
     const CheckerRun nowhere = RunChecker({"--apply-preset", "Nowhere", game.path()});
     EXPECT_NE(std::string::npos, nowhere.output.find("there is no preset \"Nowhere\"")) << nowhere.output;
