@@ -123,6 +123,8 @@ ChangeAnswer PagePreviewShared(const PageFile& file, const PresetRequest& reques
                           {"changes", std::move(changes)}});
 }
 
+// As with a change, the page waits for no other writer of the presets: its player is told at
+// once, and may try again, and the page's other changes do not queue behind the wait.
 ChangeAnswer PageSavePreset(const PageFile& file, const PresetRequest& request) {
     PresetOutcome outcome;
     if (request.text) {
@@ -132,9 +134,9 @@ ChangeAnswer PageSavePreset(const PageFile& file, const PresetRequest& request) 
             outcome.problems = shared.problems;
             return PresetAnswer(file, outcome, "bad-input");
         }
-        outcome = SavePresetValues(file.path, request.name, *shared.values, request.replace);
+        outcome = SavePresetValues(file.path, request.name, *shared.values, request.replace, TurnWait::AnswerAtOnce);
     } else {
-        outcome = SavePreset(file.path, request.name, request.replace);
+        outcome = SavePreset(file.path, request.name, request.replace, TurnWait::AnswerAtOnce);
     }
     if (outcome.status == WriteStatus::Written) return PresetAnswer(file, outcome, "written");
     if (outcome.exists) return PresetAnswer(file, outcome, "exists");
@@ -142,7 +144,7 @@ ChangeAnswer PageSavePreset(const PageFile& file, const PresetRequest& request) 
 }
 
 ChangeAnswer PageDeletePreset(const PageFile& file, const PresetRequest& request) {
-    const PresetOutcome outcome = DeletePreset(file.path, request.name);
+    const PresetOutcome outcome = DeletePreset(file.path, request.name, TurnWait::AnswerAtOnce);
     if (outcome.status == WriteStatus::Written) return PresetAnswer(file, outcome, "deleted");
     return PresetAnswer(file, outcome, outcome.missing ? "not-found" : "not-written");
 }

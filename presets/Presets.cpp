@@ -234,15 +234,15 @@ PresetValues ReadSettingsValues(const std::string& settingsPath) {
     return read;
 }
 
-PresetOutcome SavePreset(const std::string& settingsPath, std::string_view name, bool replace) {
+PresetOutcome SavePreset(const std::string& settingsPath, std::string_view name, bool replace, TurnWait wait) {
     if (const std::string problem = PresetNameProblem(name); !problem.empty()) return Refused(WriteStatus::BadInput, problem);
     const PresetValues current = ReadSettingsValues(settingsPath);
     if (!current.values) return Refused(current.status, current.problems.front());
-    return SavePresetValues(settingsPath, name, *current.values, replace);
+    return SavePresetValues(settingsPath, name, *current.values, replace, wait);
 }
 
 PresetOutcome SavePresetValues(const std::string& settingsPath, std::string_view name, const PickupValues& values,
-                               bool replace) {
+                               bool replace, TurnWait wait) {
     if (const std::string problem = PresetNameProblem(name); !problem.empty()) return Refused(WriteStatus::BadInput, problem);
     const std::string folder = PresetFolder(settingsPath);
     std::error_code error;
@@ -253,7 +253,7 @@ PresetOutcome SavePresetValues(const std::string& settingsPath, std::string_view
         return Refused(WriteStatus::NotWritten, FolderNotWritableText(folder), WriteObstacle::FolderNotWritable);
     }
     // The presets of one folder take turns, so that two saves of one name cannot both see none.
-    const WriterTurn turn((fs::path(folder) / "presets").string(), TurnWait::WaitForTurn, {});
+    const WriterTurn turn((fs::path(folder) / "presets").string(), wait, {});
     if (!turn.locked()) return Refused(WriteStatus::NotWritten, turn.problem(), turn.obstacle());
 
     const std::string existing = ExistingPreset(folder, name);
@@ -285,7 +285,7 @@ PresetOutcome SavePresetValues(const std::string& settingsPath, std::string_view
     return outcome;
 }
 
-PresetOutcome DeletePreset(const std::string& settingsPath, std::string_view name) {
+PresetOutcome DeletePreset(const std::string& settingsPath, std::string_view name, TurnWait wait) {
     const std::string folder = PresetFolder(settingsPath);
     const auto missing = [&folder, name] {
         PresetOutcome outcome = Refused(WriteStatus::BadInput, "there is no preset \"" + std::string(name) + "\" in " + folder);
@@ -296,7 +296,7 @@ PresetOutcome DeletePreset(const std::string& settingsPath, std::string_view nam
     // Saves and removals of one folder take turns: a preset saved meanwhile is not taken away unseen.
     std::error_code error;
     if (!fs::is_directory(folder, error)) return missing();
-    const WriterTurn turn((fs::path(folder) / "presets").string(), TurnWait::WaitForTurn, {});
+    const WriterTurn turn((fs::path(folder) / "presets").string(), wait, {});
     if (!turn.locked()) return Refused(WriteStatus::NotWritten, turn.problem(), turn.obstacle());
 
     const std::string existing = ExistingPreset(folder, name);

@@ -45,17 +45,20 @@ struct PresetOutcome {
 // Saves the values the plug-in takes from the settings file at `settingsPath` (every default
 // when there is none) as preset `name`, made like the settings file: a temporary file, then
 // one replacement, keeping a replaced preset's mode and attributes. A preset of that name in
-// any case is replaced only with `replace`, and keeps its file's name.
-PresetOutcome SavePreset(const std::string& settingsPath, std::string_view name, bool replace);
+// any case is replaced only with `replace`, and keeps its file's name. Saves and removals in
+// one presets folder take turns; `wait` says whether to wait for one.
+PresetOutcome SavePreset(const std::string& settingsPath, std::string_view name, bool replace,
+                         TurnWait wait = TurnWait::WaitForTurn);
 
 // The same for `values` instead of the settings file's.
 PresetOutcome SavePresetValues(const std::string& settingsPath, std::string_view name, const PickupValues& values,
-                               bool replace);
+                               bool replace, TurnWait wait = TurnWait::WaitForTurn);
 
 // Removes preset `name` (matched without regard to case) from the presets folder of the
 // settings file at `settingsPath`: only the player's own regular file of that name, never a
 // link or what it leads to. A preset marked read-only is refused, as for a save over it.
-PresetOutcome DeletePreset(const std::string& settingsPath, std::string_view name);
+PresetOutcome DeletePreset(const std::string& settingsPath, std::string_view name,
+                           TurnWait wait = TurnWait::WaitForTurn);
 
 // The values of a preset or a shared text, or the problems that refuse it.
 struct PresetValues {

@@ -17,15 +17,14 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <fcntl.h>
 #include <grp.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
 
 #include "edit/FileReplace.h"
+#include "tests/support/HeldLock.h"
 #include "tests/support/TempFolder.h"
 
 namespace {
@@ -50,40 +49,6 @@ std::string Words(const WriteOutcome& outcome) {
     }
     return words;
 }
-
-// Holds the writers' lock of `settings` as another change would, until it goes.
-class HeldLock {
-public:
-    explicit HeldLock(const fs::path& settings) {
-        const std::string lock = settings.string() + ".lock";
-#ifdef _WIN32
-        handle_ = CreateFileA(lock.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        held_ = handle_ != INVALID_HANDLE_VALUE;
-#else
-        descriptor_ = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        held_ = descriptor_ >= 0 && flock(descriptor_, LOCK_EX | LOCK_NB) == 0;
-#endif
-    }
-    ~HeldLock() {
-#ifdef _WIN32
-        if (held_) CloseHandle(handle_);
-#else
-        if (descriptor_ >= 0) ::close(descriptor_);
-#endif
-    }
-    HeldLock(const HeldLock&) = delete;
-    HeldLock& operator=(const HeldLock&) = delete;
-
-    bool held() const { return held_; }
-
-private:
-    bool held_ = false;
-#ifdef _WIN32
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
-#else
-    int descriptor_ = -1;
-#endif
-};
 
 // A game folder with the settings file, and a file of the player's elsewhere that a planted
 // link may point at.

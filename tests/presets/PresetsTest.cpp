@@ -17,6 +17,7 @@
 
 #include "basis/ValueText.h"
 #include "presets/PresetName.h"
+#include "tests/support/HeldLock.h"
 #include "tests/support/TempFolder.h"
 
 namespace {
@@ -333,6 +334,33 @@ TEST(Presets, ADeletedPresetsFileIsGoneAndNothingElseIs) {
     EXPECT_EQ(WriteObstacle::ReadOnly, kept.obstacle);
     EXPECT_TRUE(fs::exists(folder / "Two.ini"));
     fs::permissions(folder / "Two.ini", fs::perms::owner_read | fs::perms::owner_write);
+}
+
+// While another writer holds the presets' turn, a save or removal that may not wait (the
+// page's) is refused at once with words, and nothing changes; one that waits goes on after.
+TEST(Presets, AreLeftAsTheyAreWhileAnotherWriterHoldsTheirTurn) {
+    TempFolder game;
+    const fs::path settings = game.write("Glimmerward.ini", "PickupSize = 2\n");
+    ASSERT_EQ(WriteStatus::Written, SavePreset(settings.string(), "Kept", false).status);
+    const fs::path folder = game.path() / "Glimmerward-presets";
+    {
+        const HeldLock held(folder / "presets");
+        ASSERT_TRUE(held.held());
+        const PresetOutcome outcomes[] = {
+            SavePreset(settings.string(), "New", false, TurnWait::AnswerAtOnce),
+            SavePreset(settings.string(), "Kept", true, TurnWait::AnswerAtOnce),
+            DeletePreset(settings.string(), "Kept", TurnWait::AnswerAtOnce),
+        };
+        for (const PresetOutcome& outcome : outcomes) {
+            EXPECT_EQ(WriteStatus::NotWritten, outcome.status);
+            EXPECT_EQ(WriteObstacle::AnotherWriter, outcome.obstacle);
+            ASSERT_FALSE(outcome.problems.empty());
+            EXPECT_NE(std::string::npos, outcome.problems.front().find("make it again in a moment")) << outcome.problems.front();
+        }
+        EXPECT_EQ(std::vector<std::string>{"Kept"}, ListPresets(folder.string()));
+    }
+    EXPECT_EQ(WriteStatus::Written, SavePreset(settings.string(), "New", false).status);
+    EXPECT_EQ((std::vector<std::string>{"Kept", "New"}), ListPresets(folder.string()));
 }
 
 #ifndef _WIN32
